@@ -1,0 +1,58 @@
+// The output helpers that only zt-write links: the directory operations of the posting lock
+// and the two encoders of the full template engine.
+#include <array>
+#include <cstdio>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "output.h"
+
+int Tolvak_MakeDir(const char *path)
+{
+    return mkdir(path, 0777) == 0 ? 0 : -1;
+}
+
+int Tolvak_RemoveDir(const char *path)
+{
+    return rmdir(path) == 0 ? 0 : -1;
+}
+
+// Bytes that a URL carries as they are: letters, digits and ten marks.
+static constexpr std::array<bool, 256> url_plain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = '0'; c <= '9'; c++)
+        plain[c] = true;
+    for (int c = 'A'; c <= 'Z'; c++) {
+        plain[c] = true;
+        plain[c + 'a' - 'A'] = true;
+    }
+    for (unsigned char c : std::string_view("$-_@.!*(),"))
+        plain[c] = true;
+    return plain;
+}();
+
+void Tolvak_UrlEncode(const char *s, FILE *out)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    if (!s)
+        return;
+    for (; *s; s++) {
+        const unsigned char c = *s;
+        if (url_plain[c]) {
+            putc_unlocked(c, out);
+        } else {
+            putc_unlocked('%', out);
+            putc_unlocked(hex[c >> 4], out);
+            putc_unlocked(hex[c & 15], out);
+        }
+    }
+}
+
+void Tolvak_HtmlEscape(const char *s, FILE *out)
+{
+    if (!s)
+        return;
+    for (; *s; s++)
+        Tolvak_HtmlByte(*s, out);
+}

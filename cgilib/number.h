@@ -1,0 +1,42 @@
+// Reading the numbers a request carries. Decimal numbers (CONTENT_LENGTH, the form's prev,
+// the read page's wa) follow one plain rule: leading white space, an optional sign, then
+// decimal digits up to the first other byte; no digits give 0. Unlike atoi, a value beyond the
+// range saturates instead of being undefined, so a hostile number is simply a very large one.
+// Hex digits are those of %xx escapes.
+#pragma once
+
+#include <cstdint>
+
+// White space as the C locale knows it: space, TAB, LF, VT, FF, CR.
+constexpr bool Tolvak_IsSpace(int c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+constexpr bool Tolvak_IsDigit(int c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The value of a hex digit of either case, or -1.
+constexpr int Tolvak_HexValue(unsigned char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Reads s by the rule above; the result saturates at INT64_MIN and INT64_MAX.
+std::int64_t Tolvak_Decimal(const char *s);
+
+// Adds one decimal digit to a value that saturates at the ends of the 64-bit range.
+constexpr std::int64_t Tolvak_AddDigit(std::int64_t value, bool negative, int digit)
+{
+    if (negative)
+        return value < (INT64_MIN + digit) / 10 ? INT64_MIN : value * 10 - digit;
+    return value > (INT64_MAX - digit) / 10 ? INT64_MAX : value * 10 + digit;
+}

@@ -1,0 +1,21 @@
+// The full template variant of zt-write: fields from the decoded field index, written
+// through the URL and HTML encoders; '[' and '/' exist.
+#include <cstdlib>
+
+#include "form.h"
+#include "output.h"
+#include "template_engine.h"
+
+static const char *environment(const char *name)
+{
+    return getenv(name);
+}
+
+static constexpr TemplateVariant full_variant = {
+    Tolvak_Find, environment, Tolvak_UrlEncode, Tolvak_HtmlEscape, '\0', true,
+};
+
+void Tolvak_ExpandTemplate(FILE *in, FILE *out, Tolvak_CallbackTable table, int terminator)
+{
+    expand_template(full_variant, in, out, table, terminator);
+}

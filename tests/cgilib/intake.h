@@ -1,0 +1,43 @@
+// Test support for the library's unit tests: a POST intake fed from a string, and output
+// streams captured into strings.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <unistd.h>
+
+#include "form.h"
+
+namespace zt_test {
+
+// Runs the POST intake over body, announced as declared bytes (its length by default).
+inline void Post(const std::string &body, const char *declared = nullptr)
+{
+    Tolvak_Free();
+    const std::string length = std::to_string(body.size());
+    setenv("CONTENT_LENGTH", declared ? declared : length.c_str(), 1);
+    FILE *input = tmpfile();
+    fwrite(body.data(), 1, body.size(), input);
+    fflush(input);
+    lseek(fileno(input), 0, SEEK_SET);
+    dup2(fileno(input), STDIN_FILENO);
+    fclose(input);
+    Tolvak_ReadPost();
+}
+
+// What write puts on a stream.
+inline std::string Capture(const std::function<void(FILE *)> &write)
+{
+    char *bytes = nullptr;
+    std::size_t length = 0;
+    FILE *out = open_memstream(&bytes, &length);
+    write(out);
+    fclose(out);
+    std::string result(bytes, length);
+    free(bytes);
+    return result;
+}
+
+}  // namespace zt_test

@@ -1,0 +1,71 @@
+// Test support: temporary boards on disk and runs of the real programs as a web server
+// starts them, with a CGI environment of the test's choosing, a body on standard input, and
+// the whole response, standard error and exit status captured.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zt_test {
+
+// A fresh directory under the temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // path() + "/" + relative
+    std::string operator/(const std::string &relative) const;
+
+private:
+    std::string path_;
+};
+
+// Whole-file helpers; they fail the current test when the file cannot be read or written.
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &bytes);
+bool Exists(const std::string &path);
+long long FileSize(const std::string &path);  // -1 when missing
+void MakeDir(const std::string &path);
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+struct Run {
+    int status = -1;      // exit status, or 128 + signal number
+    std::string out;      // standard output
+    std::string err;      // standard error
+};
+
+struct RunOptions {
+    RunOptions(std::string directory_ = {}, Environment environment_ = {}, std::string input_ = {})
+        : directory(std::move(directory_)), environment(std::move(environment_)), input(std::move(input_))
+    {
+    }
+
+    std::string directory;            // working directory of the program
+    Environment environment;          // the whole environment (sanitizer settings are added)
+    std::string input;                // standard input
+    std::function<void()> in_child;   // runs in the child before exec (limits, signals)
+    int timeout_seconds = 20;
+};
+
+// Runs a program of the build (zt-write, zt-view, ...) and waits for it. A program that does
+// not end in time is killed and fails the test; anything on standard error fails it too,
+// since the programs write nothing there and the sanitizers report there.
+Run RunProgram(const std::string &program, const RunOptions &options);
+
+// The path of a program in the build's bin directory.
+std::string ProgramPath(const std::string &program);
+
+// A body of CGI form fields: each name and value %-encoded byte by byte where needed.
+std::string FormBody(const std::vector<std::pair<std::string, std::string>> &fields);
+
+// Every byte %XX-encoded, as a test of the decoder wants it.
+std::string PercentEncode(const std::string &bytes);
+
+}  // namespace zt_test
