@@ -1,10 +1,10 @@
 // zt-read: shows one text page by its number.
-#include "template.h"
-
-static constexpr Tolvak_PageCallback read_callbacks[] = {nullptr};
+#include "board_files.h"
+#include "read.h"
 
 int main()
 {
-    Tolvak_ShowPage("zt/zt-read.htm", read_callbacks);
+    choose_page();
+    Tolvak_ShowPage(READ_TEMPLATE, read_callbacks);
     return 0;
 }

@@ -1,10 +1,10 @@
 // zt-view: renders the board page.
+#include "board_files.h"
 #include "template.h"
-
-static constexpr Tolvak_PageCallback view_callbacks[] = {nullptr};
+#include "view.h"
 
 int main()
 {
-    Tolvak_ShowPage("zt/zt-view.htm", view_callbacks);
+    Tolvak_ShowPage(VIEW_TEMPLATE, view_callbacks);
     return 0;
 }

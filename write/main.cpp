@@ -1,13 +1,18 @@
-// zt-write: receives a post and answers with the write page.
-#include "form.h"
-#include "template.h"
+// zt-write: receives a post and answers with the write page, whose callback 0 runs the
+// posting transaction.
+#include <signal.h>
 
-static constexpr Tolvak_PageCallback write_page_callbacks[] = {nullptr};
+#include "board_files.h"
+#include "form.h"
+#include "page.h"
 
 int main()
 {
+    // A closed output or a file-size limit must fail a write, not end the run halfway.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     Tolvak_ReadPost();
-    Tolvak_ShowPage("zt/zt-write.htm", write_page_callbacks);
+    Tolvak_ShowPage(WRITE_TEMPLATE, write_page_callbacks);
     Tolvak_Free();
     return 0;
 }

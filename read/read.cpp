@@ -1,0 +1,46 @@
+#include <climits>
+
+#include "board_files.h"
+#include "number.h"
+#include "query.h"
+#include "read.h"
+#include "text_file.h"
+
+std::int64_t page_count = 1;
+std::int64_t page_index = 0;
+
+std::int64_t wrap_page_index(std::int64_t n)
+{
+    const std::int64_t r = n % page_count;
+    return r < 0 ? r + page_count : r;
+}
+
+void choose_page()
+{
+    const std::int64_t size = text_size();
+    page_count = size <= 0 ? 1 : (size - 1) / TEXT_PAGE_BYTES + 1;
+    const char *wa = Tolvak_QueryFind("wa");
+    if (!wa) {
+        page_index = 0;
+        return;
+    }
+    // A page number is an int; beyond its range it saturates, and still names a page.
+    std::int64_t number = Tolvak_Decimal(wa);
+    number = number < INT_MIN ? INT_MIN : number > INT_MAX ? INT_MAX : number;
+    page_index = wrap_page_index(number - 1);
+}
+
+void print_page_text(FILE *, FILE *out)
+{
+    write_text_page(out, page_index);
+}
+
+void print_page_number(FILE *in, FILE *out)
+{
+    std::int64_t offset;
+    if (!Tolvak_ReadNumberArgument(in, &offset))
+        return;
+    // Reduced first, so that no offset, however large, overflows the sum.
+    const std::int64_t page = wrap_page_index(page_index + offset % page_count);
+    fprintf(out, "%lld", static_cast<long long>(page + 1));
+}

@@ -1,0 +1,21 @@
+// The board page's callbacks: the page being written, a comment log, the text's size (the
+// number the posting form sends back as prev), the units left until the page is full, and
+// the theme or the template's default theme.
+#pragma once
+
+#include <array>
+
+#include "template.h"
+
+void print_current_page(FILE *in, FILE *out);
+void print_comment_log(FILE *in, FILE *out);  // reads its log's character: (1) .. (8)
+void print_text_size(FILE *in, FILE *out);
+void print_units_left(FILE *in, FILE *out);
+void print_theme(FILE *in, FILE *out);        // reads the default theme, up to 0x02
+
+// The theme is the first 60 bytes of the theme file.
+inline constexpr int THEME_BYTES = 60;
+
+inline constexpr std::array<Tolvak_PageCallback, 5> view_callbacks = {
+    print_current_page, print_comment_log, print_text_size, print_units_left, print_theme,
+};

@@ -1,0 +1,35 @@
+// The posting transaction: the one operation that changes the board. It checks the posted
+// unit, takes the lock directory, refuses the last poster and a form rendered against an
+// older text, appends the unit, clears the theme at each full page, remembers the poster and
+// adds one record to each comment log. The result code selects the write page's error line.
+#pragma once
+
+enum PostResult : int {
+    POST_OK = 0,               // accepted; or, with confirm, every check passed
+    POST_NO_FOUR = -1,         // four absent or empty
+    POST_BAD_LENGTH = -2,      // four is not exactly 8 bytes
+    POST_BAD_CHAR = -3,        // four holds '<' or '>'
+    POST_NO_PREV = -4,         // prev absent
+    POST_BUSY = -5,            // the lock directory could not be created
+    POST_SAME_NAME = -6,       // namae is the last poster's name
+    POST_SAME_ADDR = -7,       // REMOTE_ADDR is the last poster's address
+    POST_NO_LAST_POSTER = -8,  // the last-poster file cannot be read
+    POST_NO_NAME = -9,         // namae absent
+    POST_NO_ADDR = -10,        // REMOTE_ADDR not set
+    POST_NO_TEXT = -11,        // the text file cannot be opened, or the unit not stored whole
+    POST_STALE = -12,          // prev differs from the text's size
+};
+
+// Runs the transaction once; reads the fields four, prev, confirm and namae and REMOTE_ADDR.
+int run_post();
+
+// Compares the poster with the last-poster file at path: 0 when different, -1 same name,
+// -2 same address, -3 file unreadable, -4 namae absent, -5 REMOTE_ADDR unset. Remembers
+// the name and the address for save_last_poster.
+int check_last_poster(const char *path);
+
+// Replaces the last-poster file at path with the remembered name and address.
+void save_last_poster(const char *path);
+
+// Adds one record to each comment log whose record template and log exist.
+void add_comment_records();
