@@ -8,8 +8,9 @@
 static constexpr std::int64_t TAIL_BYTES = 16;
 
 // Skips pieces of the template, each up to and including a LF or 0x02, so that the stream
-// stands at the start of error line `line`. False when the error lines end first (at the
-// 0x02 that closes them, or at the end of the template).
+// stands at the start of error line `line`. False when the error lines end first, at the
+// 0x02 that closes them or at the end of the template: a template with too few lines then
+// shows none rather than a piece of its completion part.
 static bool skip_to_error_line(FILE *in, int line)
 {
     for (int piece = 0; piece < line; piece++) {
@@ -20,6 +21,10 @@ static bool skip_to_error_line(FILE *in, int line)
         if (c != '\n')
             return false;
     }
+    const int next = Tolvak_GetByte(in);
+    if (next == TOLVAK_SECTION_END || next == EOF)
+        return false;
+    ungetc(next, in);
     return true;
 }
 

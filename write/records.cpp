@@ -1,16 +1,18 @@
-#include <ctime>
-
 #include "form.h"
 #include "records.h"
+
+void write_post_time(const std::tm &t, FILE *out)
+{
+    fprintf(out, "%02d/%d/%d %d:%02d:%02d", t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+            t.tm_min, t.tm_sec);
+}
 
 void print_post_time(FILE *, FILE *out)
 {
     const std::time_t now = std::time(nullptr);
     std::tm t;
-    if (!localtime_r(&now, &t))
-        return;
-    fprintf(out, "%02d/%d/%d %d:%02d:%02d", t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour,
-            t.tm_min, t.tm_sec);
+    if (localtime_r(&now, &t))
+        write_post_time(t, out);
 }
 
 void print_poster_colour(FILE *, FILE *out)

@@ -3,11 +3,15 @@
 #pragma once
 
 #include <array>
+#include <ctime>
 
 #include "template.h"
 
 // Writes the local time as "yy/m/d h:mm:ss".
 void print_post_time(FILE *in, FILE *out);
+
+// Writes t as print_post_time does.
+void write_post_time(const std::tm &t, FILE *out);
 
 // Writes one of poster_colours chosen by the name's bytes, or "black" without a name.
 void print_poster_colour(FILE *in, FILE *out);

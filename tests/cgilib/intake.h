@@ -1,13 +1,12 @@
-// Test support for the library's unit tests: a POST intake fed from a string, and output
-// streams captured into strings.
+// Test support for the library's unit tests: a POST intake fed from a string.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <unistd.h>
 
+#include "board.h"
 #include "form.h"
 
 namespace zt_test {
@@ -25,19 +24,6 @@ inline void Post(const std::string &body, const char *declared = nullptr)
     dup2(fileno(input), STDIN_FILENO);
     fclose(input);
     Tolvak_ReadPost();
-}
-
-// What write puts on a stream.
-inline std::string Capture(const std::function<void(FILE *)> &write)
-{
-    char *bytes = nullptr;
-    std::size_t length = 0;
-    FILE *out = open_memstream(&bytes, &length);
-    write(out);
-    fclose(out);
-    std::string result(bytes, length);
-    free(bytes);
-    return result;
 }
 
 }  // namespace zt_test

@@ -41,6 +41,18 @@ std::string TempDir::operator/(const std::string &relative) const
     return path_ + "/" + relative;
 }
 
+std::string Capture(const std::function<void(FILE *)> &write)
+{
+    char *bytes = nullptr;
+    std::size_t length = 0;
+    FILE *out = open_memstream(&bytes, &length);
+    write(out);
+    fclose(out);
+    std::string result(bytes, length);
+    free(bytes);
+    return result;
+}
+
 std::string ReadFile(const std::string &path)
 {
     std::string bytes;
@@ -86,6 +98,25 @@ void MakeDir(const std::string &path)
     std::filesystem::create_directories(path, error);
     if (error)
         ADD_FAILURE() << "cannot create " << path << ": " << error.message();
+}
+
+std::string EmptyLog(long bytes)
+{
+    char header[19];
+    snprintf(header, sizeof header, "%08lx\n%08lx\n", bytes, bytes);
+    std::string log(static_cast<std::size_t>(bytes), '\0');
+    log.replace(0, 18, header, 18);
+    return log;
+}
+
+void PrepareBoard(const std::string &dir, long log_bytes)
+{
+    MakeDir(dir + "/zt");
+    MakeDir(dir + "/lock");
+    WriteFile(dir + "/zt/zt-text.txt", "");
+    WriteFile(dir + "/zt/zt-jti.txt", "\r\n\r\n");
+    for (char digit = '1'; digit <= '8'; digit++)
+        WriteFile(dir + "/zt/zt-com" + digit + ".txt", EmptyLog(log_bytes));
 }
 
 std::string ProgramPath(const std::string &program)
@@ -141,6 +172,8 @@ Run RunProgram(const std::string &program, const RunOptions &options)
     close(in[0]);
     close(out[1]);
     close(err[1]);
+    if (options.started)
+        options.started(pid);
     set_nonblocking(in[1]);
 
     // Feed the input and drain both outputs together, so that no pipe fills up.

@@ -3,6 +3,9 @@
 // the whole response, standard error and exit status captured.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -25,6 +28,9 @@ public:
 private:
     std::string path_;
 };
+
+// What write puts on a stream.
+std::string Capture(const std::function<void(FILE *)> &write);
 
 // Whole-file helpers; they fail the current test when the file cannot be read or written.
 std::string ReadFile(const std::string &path);
@@ -51,6 +57,7 @@ struct RunOptions {
     Environment environment;          // the whole environment (sanitizer settings are added)
     std::string input;                // standard input
     std::function<void()> in_child;   // runs in the child before exec (limits, signals)
+    std::function<void(pid_t)> started;  // runs in the test once the child exists
     int timeout_seconds = 20;
 };
 
@@ -58,6 +65,14 @@ struct RunOptions {
 // not end in time is killed and fails the test; anything on standard error fails it too,
 // since the programs write nothing there and the sanitizers report there.
 Run RunProgram(const std::string &program, const RunOptions &options);
+
+// Prepares a board in dir as an operator would: zt/ with an empty text file, a last-poster
+// file that no request matches (two lines holding only CR), the eight comment logs at
+// log_bytes each as empty logs, and lock/. Templates are the test's own business.
+void PrepareBoard(const std::string &dir, long log_bytes = 4096);
+
+// The bytes of an empty comment log of size bytes: both offsets at the end of the file.
+std::string EmptyLog(long bytes);
 
 // The path of a program in the build's bin directory.
 std::string ProgramPath(const std::string &program);

@@ -1,0 +1,415 @@
+// zt-write end to end, in temporary boards: every refusal prints its own error line and
+// changes nothing; an accepted post changes exactly the text, the theme at a full page, the
+// last poster and one record per log; the lock is gone after every outcome.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "board.h"
+#include "commentlog.h"
+
+using namespace std::string_literals;
+using zt_test::Environment;
+using zt_test::ReadFile;
+using zt_test::WriteFile;
+
+namespace {
+
+const std::string header = "Content-type: text/html\n\n";
+
+// The head, the directive of callback 0, twelve error lines (the first shows a field), the
+// 0x02 and a completion part that shows the tail and the name.
+std::string write_page()
+{
+    std::string page = "<p>head \x01(0) rest of the directive's line\nE1 \x01{four}\n";
+    for (int line = 2; line <= 12; line++)
+        page += "E"s + std::to_string(line) + "\n";
+    return page + "\x02OK [\x01(1)] \x01{namae}\n";
+}
+
+std::string error_response(int code)
+{
+    return header + "<p>head E" + std::to_string(-code) + "<hr></body></html>\n";
+}
+
+std::string ok_response(const std::string &tail, const std::string &name)
+{
+    return header + "<p>head OK [" + tail + "] " + name + "\n";
+}
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// Every file and directory of a board, by relative path, with its bytes.
+using Snapshot = std::map<std::string, std::string>;
+
+class PostBoard : public testing::Test {
+protected:
+    zt_test::TempDir dir;
+
+    void SetUp() override
+    {
+        zt_test::PrepareBoard(dir.path());
+        WriteFile(dir / "zt/zt-write.htm", write_page());
+        for (char digit = '1'; digit <= '8'; digit++)
+            WriteFile(dir / ("zt/zt-com"s + digit + ".htm"),
+                      "<li>"s + digit + " \x01{namae}\nthe second line is never used\n");
+    }
+
+    zt_test::Run post(const Fields &fields, const char *address = "10.0.0.1",
+                      std::function<void()> in_child = {}) const
+    {
+        const std::string body = zt_test::FormBody(fields);
+        Environment environment = {{"CONTENT_LENGTH", std::to_string(body.size())}};
+        if (address)
+            environment.emplace_back("REMOTE_ADDR", address);
+        zt_test::RunOptions options(dir.path(), environment, body);
+        options.in_child = std::move(in_child);
+        return zt_test::RunProgram("zt-write", options);
+    }
+
+    Snapshot snapshot() const
+    {
+        Snapshot files;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+            const std::string name = entry.path().string().substr(dir.path().size());
+            files[name] = entry.is_regular_file() ? ReadFile(entry.path().string()) : "(directory)";
+        }
+        return files;
+    }
+
+    // The records of comment log digit, newest first, as the board prints them.
+    std::string records(char digit) const
+    {
+        const std::string path = dir / ("zt/zt-com"s + digit + ".txt");
+        if (CommentLog_Open(path.c_str()) != 0)
+            return "(no log)";
+        const std::string printed = zt_test::Capture([](FILE *out) { CommentLog_Print(out); });
+        CommentLog_Close();
+        return printed;
+    }
+
+    std::string text() const { return ReadFile(dir / "zt/zt-text.txt"); }
+    bool locked() const { return zt_test::Exists(dir / "lock/zt.lck"); }
+};
+
+Fields fields(const std::string &four, const std::string &prev, const std::string &name)
+{
+    return {{"four", four}, {"prev", prev}, {"namae", name}};
+}
+
+const std::string unit = "\x82\xA0\x82\xA2\x82\xA4\x82\xA6";  // four hiragana
+
+struct Refusal {
+    const char *name;
+    std::function<void(const zt_test::TempDir &)> prepare;
+    Fields fields;
+    const char *address;
+    int code;
+    std::string line;  // the error line, when it shows more than its number
+};
+
+void PrintTo(const Refusal &r, std::ostream *os) { *os << r.name; }
+
+class Refusals : public PostBoard, public testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, PrintTheirOwnErrorLineAndChangeNothing)
+{
+    const Refusal &r = GetParam();
+    if (r.prepare)
+        r.prepare(dir);
+    const Snapshot before = snapshot();
+    const auto run = post(r.fields, r.address);
+    EXPECT_EQ(run.status, 1);
+    if (r.line.empty())
+        EXPECT_EQ(run.out, error_response(r.code));
+    else
+        EXPECT_EQ(run.out, header + "<p>head " + r.line + "<hr></body></html>\n");
+    EXPECT_EQ(snapshot(), before);
+}
+
+void no_file(const zt_test::TempDir &dir, const char *name) { unlink((dir / name).c_str()); }
+
+INSTANTIATE_TEST_SUITE_P(Codes, Refusals, testing::Values(
+    Refusal{"no four", {}, {{"prev", "0"}, {"namae", "a"}}, "10.0.0.1", -1, "E1 "},
+    Refusal{"empty four", {}, fields("", "0", "a"), "10.0.0.1", -1, "E1 "},
+    Refusal{"seven bytes", {}, fields("abcdefg", "0", "a"), "10.0.0.1", -2, ""},
+    Refusal{"nine bytes with a bracket", {}, fields("abcdefgh<", "0", "a"), "10.0.0.1", -2, ""},
+    Refusal{"five double-byte characters", {}, fields(unit + "\x82\xA8", "0", "a"), "10.0.0.1", -2, ""},
+    Refusal{"half-width kana widened past eight bytes", {}, fields("\xB1\xB2\xB3\xB4\xB5\xB6", "0", "a"),
+            "10.0.0.1", -2, ""},
+    Refusal{"less-than", {}, fields("abc<efgh", "0", "a"), "10.0.0.1", -3, ""},
+    Refusal{"greater-than", {}, fields(">bcdefgh", "0", "a"), "10.0.0.1", -3, ""},
+    Refusal{"no prev", {}, {{"four", unit}, {"namae", "a"}}, "10.0.0.1", -4, ""},
+    Refusal{"busy", [](const auto &dir) { zt_test::MakeDir(dir / "lock/zt.lck"); },
+            fields(unit, "0", "a"), "10.0.0.1", -5, ""},
+    Refusal{"no lock parent", [](const auto &dir) { rmdir((dir / "lock").c_str()); },
+            fields(unit, "0", "a"), "10.0.0.1", -5, ""},
+    Refusal{"lock path is a file", [](const auto &dir) { WriteFile(dir / "lock/zt.lck", ""); },
+            fields(unit, "0", "a"), "10.0.0.1", -5, ""},
+    Refusal{"same name", [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "a\n9.9.9.9\n"); },
+            fields(unit, "0", "a"), "10.0.0.1", -6, ""},
+    Refusal{"same name from another address",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "a\n10.0.0.1\n"); },
+            fields(unit, "0", "a"), "10.0.0.2", -6, ""},
+    Refusal{"same address", [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n10.0.0.1\n"); },
+            fields(unit, "0", "a"), "10.0.0.1", -7, ""},
+    Refusal{"no last-poster file", [](const auto &dir) { no_file(dir, "zt/zt-jti.txt"); },
+            {{"four", unit}, {"prev", "0"}}, nullptr, -8, ""},
+    Refusal{"no name", {}, {{"four", unit}, {"prev", "0"}}, "10.0.0.1", -9, ""},
+    Refusal{"no address", {}, fields(unit, "0", "a"), nullptr, -10, ""},
+    Refusal{"no text file", [](const auto &dir) { no_file(dir, "zt/zt-text.txt"); },
+            fields(unit, "0", "a"), "10.0.0.1", -11, ""},
+    Refusal{"text file is a directory",
+            [](const auto &dir) { no_file(dir, "zt/zt-text.txt"); zt_test::MakeDir(dir / "zt/zt-text.txt"); },
+            fields(unit, "0", "a"), "10.0.0.1", -11, ""},
+    Refusal{"stale", {}, fields(unit, "8", "a"), "10.0.0.1", -12, ""},
+    Refusal{"prev beyond every integer", {}, fields(unit, "99999999999999999999", "a"), "10.0.0.1", -12, ""},
+    Refusal{"prev wrapping to the size", {}, fields(unit, "18446744073709551616", "a"), "10.0.0.1", -12, ""},
+    Refusal{"stale with confirm", {}, {{"four", unit}, {"prev", "8"}, {"namae", "a"}, {"confirm", ""}},
+            "10.0.0.1", -12, ""},
+    Refusal{"last poster with confirm",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "a\n9.9.9.9\n"); },
+            {{"four", unit}, {"prev", "0"}, {"namae", "a"}, {"confirm", "1"}}, "10.0.0.1", -6, ""},
+    Refusal{"name holding a line feed is the last poster",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "a b\n9.9.9.9\n"); },
+            fields(unit, "0", "a\nb"), "10.0.0.1", -6, ""},
+    Refusal{"last-poster file without its last LF",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n10.0.0.1"); },
+            fields(unit, "0", "a"), "10.0.0.1", -7, ""},
+    Refusal{"last-poster file of one line without LF",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "a"); },
+            fields(unit, "0", "a"), "10.0.0.1", -6, ""},
+    Refusal{"empty last-poster file and an empty name",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", ""); },
+            fields(unit, "0", ""), "10.0.0.1", -6, ""}));
+
+TEST_F(PostBoard, AcceptedPostChangesExactlyTheTextTheLastPosterAndOneRecordPerLog)
+{
+    const Snapshot before = snapshot();
+    const auto run = post(fields(unit, "0", "a<b"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, ok_response(unit, "a&#60;b"));
+    EXPECT_EQ(text(), unit);
+    EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a<b\n10.0.0.1\n");
+    EXPECT_FALSE(locked());
+    Snapshot after = snapshot();
+    for (char digit = '1'; digit <= '8'; digit++) {
+        EXPECT_EQ(records(digit), "<li>"s + digit + " a&#60;b\n");
+        const std::string log = "/zt/zt-com"s + digit + ".txt";
+        EXPECT_EQ(after[log].size(), before.at(log).size());
+        after[log] = before.at(log);
+    }
+    after["/zt/zt-text.txt"] = "";
+    after["/zt/zt-jti.txt"] = before.at("/zt/zt-jti.txt");
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(PostBoard, EightSingleByteCharactersAndControlBytesPass)
+{
+    EXPECT_EQ(post(fields("abcdefgh", "0", "a")).status, 0);
+    EXPECT_EQ(post(fields("\x01\x02\t\"&'\x7f" "z", "8", "b"), "10.0.0.2").status, 0);
+    EXPECT_EQ(text(), "abcdefgh\x01\x02\t\"&'\x7f" "z");
+}
+
+TEST_F(PostBoard, PrevIsReadByTheDecimalRule)
+{
+    EXPECT_EQ(post(fields(unit, "", "a")).status, 0);
+    EXPECT_EQ(post(fields(unit, " +8", "b"), "10.0.0.2").status, 0);
+    EXPECT_EQ(post(fields(unit, "16abc", "c"), "10.0.0.3").status, 0);
+    EXPECT_EQ(text().size(), 24u);
+}
+
+TEST_F(PostBoard, ConfirmPassesEveryCheckAndChangesNothing)
+{
+    const Snapshot before = snapshot();
+    const auto run = post({{"four", unit}, {"prev", "0"}, {"namae", "a"}, {"confirm", ""}});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, ok_response("", "a"));
+    EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(PostBoard, TailShowsNothingThenOneUnitThenTwo)
+{
+    WriteFile(dir / "zt/zt-text.txt", std::string(2040, 'x'));
+    const std::string units[] = {"11111111", "22222222", "33333333"};
+    EXPECT_EQ(post(fields(units[0], "2040", "a"), "10.0.0.1").out, ok_response("", "a"));
+    EXPECT_EQ(post(fields(units[1], "2048", "b"), "10.0.0.2").out, ok_response(units[1], "b"));
+    EXPECT_EQ(post(fields(units[2], "2056", "c"), "10.0.0.3").out, ok_response(units[1] + units[2], "c"));
+}
+
+TEST_F(PostBoard, ThemeIsRemovedWhenAPageFillsUpOnly)
+{
+    WriteFile(dir / "zt/zt-text.txt", std::string(2032, 'x'));
+    WriteFile(dir / "zt/zt-theme.txt", "theme");
+    EXPECT_EQ(post(fields(unit, "2032", "a"), "10.0.0.1").status, 0);
+    EXPECT_TRUE(zt_test::Exists(dir / "zt/zt-theme.txt"));
+    EXPECT_EQ(post(fields(unit, "2040", "b"), "10.0.0.2").status, 0);
+    EXPECT_FALSE(zt_test::Exists(dir / "zt/zt-theme.txt"));
+    WriteFile(dir / "zt/zt-theme.txt", "theme");
+    EXPECT_EQ(post(fields(unit, "2048", "c"), "10.0.0.3").status, 0);
+    EXPECT_TRUE(zt_test::Exists(dir / "zt/zt-theme.txt"));
+    unlink((dir / "zt/zt-theme.txt").c_str());
+    WriteFile(dir / "zt/zt-text.txt", std::string(4088, 'x'));
+    EXPECT_EQ(post(fields(unit, "4088", "d"), "10.0.0.4").status, 0);
+}
+
+TEST_F(PostBoard, TheLastPosterCannotPostTwiceInARow)
+{
+    EXPECT_EQ(post(fields(unit, "0", "")).status, 0);
+    EXPECT_EQ(post(fields(unit, "8", ""), "10.0.0.2").out, error_response(-6));
+    EXPECT_EQ(post(fields(unit, "8", "b")).out, error_response(-7));
+    EXPECT_EQ(post(fields(unit, "8", "a\nb"), "10.0.0.3").status, 0);
+    EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a b\n10.0.0.3\n");
+    EXPECT_EQ(post(fields(unit, "16", "a\nb"), "10.0.0.4").out, error_response(-6));
+    EXPECT_EQ(records('1'), "<li>1 a b\n<li>1 \n");
+}
+
+TEST_F(PostBoard, MissingRecordTemplateSkipsOnlyItsLog)
+{
+    unlink((dir / "zt/zt-com3.htm").c_str());
+    const std::string log3 = ReadFile(dir / "zt/zt-com3.txt");
+    EXPECT_EQ(post(fields(unit, "0", "a")).status, 0);
+    EXPECT_EQ(ReadFile(dir / "zt/zt-com3.txt"), log3);
+    for (char digit : "1245678"s)
+        EXPECT_EQ(records(digit), "<li>"s + digit + " a\n");
+}
+
+TEST_F(PostBoard, MissingLogIsNotCreated)
+{
+    unlink((dir / "zt/zt-com5.txt").c_str());
+    EXPECT_EQ(post(fields(unit, "0", "a")).status, 0);
+    EXPECT_FALSE(zt_test::Exists(dir / "zt/zt-com5.txt"));
+    EXPECT_EQ(records('4'), "<li>4 a\n");
+}
+
+TEST_F(PostBoard, RecordOfAFieldWithLineFeedsStaysOneLine)
+{
+    WriteFile(dir / "zt/zt-com2.htm", "[\x01{namae}|\x01[MULTI]]\n");
+    const std::string body = zt_test::FormBody(fields(unit, "0", "x\ny\nz"));
+    const auto run = zt_test::RunProgram(
+        "zt-write", {dir.path(), {{"CONTENT_LENGTH", std::to_string(body.size())}, {"REMOTE_ADDR", "1"},
+                                  {"MULTI", "p\nq"}}, body});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(records('2'), "[x y z|p q]\n");
+}
+
+// A write template too short for the code: what it holds is shown, and nothing waits.
+TEST_F(PostBoard, ShortWriteTemplates)
+{
+    const struct {
+        std::string page;
+        Fields fields;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"h \x01(0)\nE1\nE2\n", fields(unit, "8", "a"), 1, "h <hr></body></html>\n"},
+        {"h \x01(0)\nE1\n\x02OK", fields("x", "0", "a"), 1, "h <hr></body></html>\n"},
+        {"h \x01(0)\nE1\n\x02OK", fields("", "0", "a"), 1, "h E1<hr></body></html>\n"},
+        {"h \x01(0)", fields("", "0", "a"), 1, "h <hr></body></html>\n"},
+        {"h \x01(0)\nE1", fields("", "0", "a"), 1, "h E1<hr></body></html>\n"},
+        {"h \x01(0)\nE1\n", fields(unit, "0", "a"), 0, "h "},
+    };
+    for (const auto &c : cases) {
+        WriteFile(dir / "zt/zt-write.htm", c.page);
+        const auto run = post(c.fields);
+        EXPECT_EQ(run.status, c.status) << c.page;
+        EXPECT_EQ(run.out, header + c.out) << c.page;
+    }
+}
+
+// A unit cut short by a file-size limit is taken back whole and the post refused.
+TEST_F(PostBoard, ShortWriteOfTheUnitLeavesEveryFileAsItWas)
+{
+    WriteFile(dir / "zt/zt-text.txt", std::string(2044, 'x'));
+    const Snapshot before = snapshot();
+    const auto run = post(fields(unit, "2044", "a"), "10.0.0.1", [] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{2048, 2048};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(run.out, error_response(-11));
+    EXPECT_EQ(snapshot(), before);
+}
+
+// SIGTERM while the lock is held: the run finishes its files and removes the lock, then ends.
+// A record template that is a FIFO holds the run inside the transaction until the test
+// writes to it.
+TEST_F(PostBoard, TerminationWhileLockedFinishesTheFilesFirst)
+{
+    const std::string fifo = dir / "zt/zt-com4.htm";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<pid_t> writer{0};
+    std::thread release([&] {
+        while (!locked() || !writer)
+            usleep(1000);
+        kill(writer, SIGTERM);
+        usleep(20000);
+        EXPECT_TRUE(locked());
+        WriteFile(fifo, "<li>4 \x01{namae}\n");
+    });
+    const std::string body = zt_test::FormBody(fields(unit, "0", "a"));
+    zt_test::RunOptions options(
+        dir.path(), {{"CONTENT_LENGTH", std::to_string(body.size())}, {"REMOTE_ADDR", "10.0.0.1"}}, body);
+    options.started = [&](pid_t pid) { writer = pid; };
+    const auto run = zt_test::RunProgram("zt-write", options);
+    release.join();
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_FALSE(locked());
+    EXPECT_EQ(text(), unit);
+    EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a\n10.0.0.1\n");
+    for (char digit = '1'; digit <= '8'; digit++)
+        EXPECT_EQ(records(digit), "<li>"s + digit + " a\n");
+}
+
+// Many posters at once against one board: one post lands per round, the others are busy or
+// stale, and the text and the logs hold exactly the accepted ones.
+TEST_F(PostBoard, ConcurrentPostersAreSerialised)
+{
+    constexpr int posters = 24;
+    constexpr int rounds = 5;
+    int accepted = 0;
+    for (int round = 0; round < rounds; round++) {
+        const std::string prev = std::to_string(text().size());
+        std::vector<zt_test::Run> runs(posters);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < posters; i++) {
+            threads.emplace_back([&, i] {
+                const std::string name = "p"s + std::to_string(round) + "-" + std::to_string(i);
+                const std::string address = "10.1."s + std::to_string(round) + "." + std::to_string(i);
+                runs[i] = post(fields(unit, prev, name), address.c_str());
+            });
+        }
+        for (auto &thread : threads)
+            thread.join();
+        int landed = 0;
+        for (const auto &run : runs) {
+            if (run.status == 0)
+                landed++;
+            else
+                EXPECT_TRUE(run.out == error_response(-5) || run.out == error_response(-12)) << run.out;
+        }
+        EXPECT_EQ(landed, 1) << "round " << round;
+        accepted += landed;
+        EXPECT_FALSE(locked());
+    }
+    EXPECT_EQ(text().size(), static_cast<std::size_t>(accepted) * 8);
+    for (char digit = '1'; digit <= '8'; digit++) {
+        const std::string printed = records(digit);
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), accepted) << printed;
+    }
+}
+
+}  // namespace
