@@ -152,7 +152,12 @@ Run RunProgram(const std::string &program, const RunOptions &options)
     for (auto &s : strings)
         envp.push_back(s.data());
     envp.push_back(nullptr);
-    char *argv[] = {const_cast<char *>(path.c_str()), nullptr};
+    std::vector<std::string> words = options.prefix;
+    words.push_back(path);
+    std::vector<char *> argv;
+    for (auto &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
 
     const pid_t pid = fork();
     if (pid == 0) {
@@ -166,7 +171,7 @@ Run RunProgram(const std::string &program, const RunOptions &options)
         signal(SIGPIPE, SIG_DFL);
         if (options.in_child)
             options.in_child();
-        execve(path.c_str(), argv, envp.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);

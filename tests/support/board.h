@@ -58,6 +58,7 @@ struct RunOptions {
     std::string input;                // standard input
     std::function<void()> in_child;   // runs in the child before exec (limits, signals)
     std::function<void(pid_t)> started;  // runs in the test once the child exists
+    std::vector<std::string> prefix;  // a command the program runs under (strace ...)
     int timeout_seconds = 20;
 };
 
