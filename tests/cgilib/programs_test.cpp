@@ -96,7 +96,8 @@ TEST(ErrorPage, MissingTemplateOfEachProgram)
 }
 
 
-// Every directive of the full variant in one page.
+// Every directive of the full variant in one page. Callback numbers outside the write
+// page's table (it has two) call nothing.
 TEST(WriteProgram, ExpandsEveryDirective)
 {
     Page page("zt-write",
@@ -104,7 +105,7 @@ TEST(WriteProgram, ExpandsEveryDirective)
               "<input value='\x01{four}'>\x01%namae%\n"
               "\x01[REMOTE_ADDR]\x01[UNSET_VAR]\n"
               "\x01/confirm/1/#/ (check only)#\x01/confirm/0/#/ (post)#\n"
-              "\x01(0)\x01(7)\x01{abcdefghijklmnopqrstuvwxyz}\x01q.\n");
+              "\x01(7)\x01(-1)\x01{abcdefghijklmnopqrstuvwxyz}\x01q.\n");
     const auto run = page.post("namae=A%26B+%22it's%22&four=%3C%3E'&none=", {{"REMOTE_ADDR", "<1>"}});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, header +
