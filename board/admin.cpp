@@ -1,0 +1,452 @@
+// zt-admin: the operator's command. Prepares a board, puts its theme in place, shows its
+// state, removes a lock that a dead run left behind, and prints the text and the logs as
+// UTF-8. It works on the board's files directly; the web server need not run.
+//
+// Exit status: 0 done, 1 the command failed (the message says why), 2 wrong usage.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "board_files.h"
+#include "sjis.h"
+#include "template_check.h"
+#include "template_source.h"
+
+namespace {
+
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+// A lock younger than this may belong to a post that is still being written.
+constexpr long LOCK_STALE_SECONDS = 60;
+
+constexpr const char *USAGE =
+    "usage: zt-admin COMMAND DIR ...\n"
+    "  init DIR [--log-bytes N]  prepare a new board in DIR (comment logs of N bytes, "
+    "default 16384)\n"
+    "  theme DIR TEXT            put the theme in place (UTF-8, stored as Shift_JIS)\n"
+    "  theme DIR --clear         remove the theme: the board shows its default theme\n"
+    "  status DIR                show the text, theme, last poster, lock, logs and templates\n"
+    "  unlock DIR [--force]      remove a lock left by a post that died (older than a minute)\n"
+    "  export DIR                print the whole text as UTF-8, one text page per paragraph\n"
+    "  log DIR D                 print comment log D (1 to 8) as UTF-8, newest first\n";
+
+void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void message(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("zt-admin: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+}
+
+int usage_error(const std::string &text)
+{
+    fprintf(stderr, "zt-admin: %s\n%s", text.c_str(), USAGE);
+    return EXIT_USAGE;
+}
+
+// The command line after the command: operands, and the options the command knows.
+struct Arguments {
+    std::vector<std::string> operands;
+    bool clear = false;
+    bool force = false;
+    bool has_log_bytes = false;
+    std::string log_bytes;
+};
+
+// Splits argv. False, with a message given, for an option the command does not know.
+bool parse(const std::string &command, int argc, char **argv, Arguments *arguments)
+{
+    bool options = true;
+    for (int i = 2; i < argc; i++) {
+        const std::string_view arg = argv[i];
+        if (!options || arg.size() < 2 || !arg.starts_with("--")) {
+            arguments->operands.emplace_back(arg);
+        } else if (arg == "--") {
+            options = false;
+        } else if (command == "theme" && arg == "--clear") {
+            arguments->clear = true;
+        } else if (command == "unlock" && arg == "--force") {
+            arguments->force = true;
+        } else if (command == "init" && arg == "--log-bytes") {
+            if (i + 1 == argc) {
+                usage_error("--log-bytes needs a number of bytes");
+                return false;
+            }
+            arguments->has_log_bytes = true;
+            arguments->log_bytes = argv[++i];
+        } else if (command == "init" && arg.starts_with("--log-bytes=")) {
+            arguments->has_log_bytes = true;
+            arguments->log_bytes = arg.substr(12);
+        } else {
+            usage_error(std::string(arg) + ": not an option of " + command);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A whole decimal number without sign, or -1.
+long long plain_number(const std::string &s)
+{
+    if (s.empty() || s.size() > 12)
+        return -1;
+    long long n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+// True when dir holds a board; otherwise says so.
+bool is_board(const std::string &dir)
+{
+    struct stat st;
+    if (stat(board_path(dir, TEMPLATE_DIR).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return true;
+    if (stat(dir.c_str(), &st) != 0)
+        message("%s: no such directory", dir.c_str());
+    else
+        message("%s holds no board (there is no %s/zt/); prepare one with: zt-admin init %s",
+                dir.c_str(), dir.c_str(), dir.c_str());
+    return false;
+}
+
+std::string local_time(time_t t)
+{
+    struct tm fields;
+    char text[32];
+    if (!localtime_r(&t, &fields) || !strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields))
+        return "?";
+    return text;
+}
+
+// The length of the part of a Shift_JIS text that fits into limit bytes without cutting a
+// double-byte character.
+std::size_t whole_characters(std::string_view sjis, std::size_t limit)
+{
+    std::size_t i = 0;
+    while (i < sjis.size()) {
+        const unsigned char c = sjis[i];
+        const std::size_t width = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC) ? 2 : 1;
+        if (i + width > limit)
+            break;
+        i += width;
+    }
+    return i < limit ? i : limit;
+}
+
+int init(const Arguments &arguments)
+{
+    if (arguments.operands.size() != 1)
+        return usage_error("init takes one directory");
+    long long log_bytes = DEFAULT_LOG_BYTES;
+    if (arguments.has_log_bytes) {
+        log_bytes = plain_number(arguments.log_bytes);
+        if (log_bytes < MIN_LOG_BYTES || log_bytes > MAX_LOG_BYTES) {
+            message("--log-bytes %s: a comment log has %lld to %lld bytes",
+                    arguments.log_bytes.c_str(), MIN_LOG_BYTES, MAX_LOG_BYTES);
+            return EXIT_USAGE;
+        }
+    }
+    const std::string &dir = arguments.operands[0];
+    std::string problem;
+    if (!prepare_board(dir, log_bytes, &problem)) {
+        message("%s", problem.c_str());
+        return EXIT_FAILED;
+    }
+    printf("prepared a board in %s (comment logs of %lld bytes)\n", dir.c_str(), log_bytes);
+    printf("put zt-write, zt-view and zt-read into %s and let the web server run them there\n",
+           dir.c_str());
+    return 0;
+}
+
+int theme(const Arguments &arguments)
+{
+    const std::size_t wanted = arguments.clear ? 1 : 2;
+    if (arguments.operands.size() != wanted)
+        return usage_error(arguments.clear ? "theme --clear takes one directory"
+                                           : "theme takes a directory and one text");
+    const std::string &dir = arguments.operands[0];
+    if (!is_board(dir))
+        return EXIT_FAILED;
+    const std::string path = board_path(dir, THEME_FILE);
+    if (arguments.clear) {
+        if (unlink(path.c_str()) == 0) {
+            printf("removed the theme: the board shows its default theme\n");
+        } else if (errno == ENOENT) {
+            printf("no theme was set: the board shows its default theme\n");
+        } else {
+            message("cannot remove %s: %s", path.c_str(), strerror(errno));
+            return EXIT_FAILED;
+        }
+        return 0;
+    }
+    std::string sjis, problem;
+    if (!utf8_to_sjis(arguments.operands[1], &sjis, &problem)) {
+        message("the theme cannot be used: %s", problem.c_str());
+        return EXIT_FAILED;
+    }
+    if (!replace_file(path, sjis, &problem)) {
+        message("%s", problem.c_str());
+        return EXIT_FAILED;
+    }
+    printf("the theme is in place (%zu bytes)\n", sjis.size());
+    if (sjis.empty())
+        message("warning: an empty theme shows nothing; theme --clear brings back the default");
+    if (sjis.size() > THEME_SHOWN_BYTES) {
+        const std::size_t whole = whole_characters(sjis, THEME_SHOWN_BYTES);
+        message("warning: the theme has %zu bytes and the board shows only its first %zu: "
+                "\"%s\"%s",
+                sjis.size(), THEME_SHOWN_BYTES, sjis_to_utf8(sjis.substr(0, whole)).c_str(),
+                whole < THEME_SHOWN_BYTES ? ", and half of the character after it" : "");
+    }
+    return 0;
+}
+
+void status_text(const std::string &dir)
+{
+    struct stat st;
+    if (stat(board_path(dir, TEXT_FILE).c_str(), &st) != 0) {
+        printf("text         missing: every post is refused (code -11)\n");
+        return;
+    }
+    const long long size = st.st_size;
+    const long long pages = size == 0 ? 1 : (size - 1) / TEXT_PAGE_BYTES + 1;
+    const long long current = size / TEXT_PAGE_BYTES + 1;
+    const long long left = (TEXT_PAGE_BYTES - size % TEXT_PAGE_BYTES) / UNIT_BYTES;
+    printf("text         %lld bytes, %lld posts, %lld page%s; page %lld is being written, "
+           "%lld posts left\n",
+           size, size / UNIT_BYTES, pages, pages == 1 ? "" : "s", current, left);
+    if (size % UNIT_BYTES != 0)
+        printf("             warning: not a whole number of 8-byte posts\n");
+}
+
+void status_theme(const std::string &dir)
+{
+    std::string theme;
+    if (!read_whole_file(board_path(dir, THEME_FILE), &theme)) {
+        printf("theme        none: the board shows its default theme\n");
+        return;
+    }
+    const std::string shown = theme.substr(0, THEME_SHOWN_BYTES);
+    printf("theme        \"%s\" (%zu bytes%s)\n", sjis_to_utf8(shown).c_str(), theme.size(),
+           theme.size() > THEME_SHOWN_BYTES ? ", the first 60 shown" : "");
+}
+
+void status_last_poster(const std::string &dir)
+{
+    std::string bytes;
+    if (!read_whole_file(board_path(dir, LAST_POSTER_FILE), &bytes)) {
+        printf("last poster  missing: every post is refused (code -8)\n");
+        return;
+    }
+    if (bytes == NOBODY_LAST_POSTER) {
+        printf("last poster  nobody yet\n");
+        return;
+    }
+    const std::size_t end = bytes.find('\n');
+    const std::string name = bytes.substr(0, end);
+    std::string address = end == std::string::npos ? "" : bytes.substr(end + 1);
+    if (const std::size_t line_end = address.find('\n'); line_end != std::string::npos)
+        address.resize(line_end);
+    printf("last poster  \"%s\" from %s\n", sjis_to_utf8(name).c_str(),
+           sjis_to_utf8(address).c_str());
+}
+
+void status_lock(const std::string &dir)
+{
+    struct stat st;
+    if (stat(board_path(dir, LOCK_PARENT).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        printf("lock         lock/ is missing: every post is refused (code -5)\n");
+        return;
+    }
+    if (lstat(board_path(dir, LOCK_DIR).c_str(), &st) != 0) {
+        printf("lock         free\n");
+        return;
+    }
+    const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
+    printf("lock         held since %s (%lld s ago)%s\n", local_time(st.st_mtime).c_str(), age,
+           age >= LOCK_STALE_SECONDS
+               ? ": every post is refused (code -5) until zt-admin unlock removes it"
+               : "");
+}
+
+void status_logs(const std::string &dir)
+{
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
+        std::string log;
+        std::vector<std::string> records;
+        if (!read_whole_file(board_path(dir, comment_log_name(digit)), &log))
+            printf("log %d        missing: gets no records\n", digit);
+        else if (!read_comment_log(log, &records))
+            printf("log %d        %zu bytes, header unreadable: the programs will start it "
+                   "afresh\n",
+                   digit, log.size());
+        else
+            printf("log %d        %zu bytes, %zu record%s\n", digit, log.size(), records.size(),
+                   records.size() == 1 ? "" : "s");
+    }
+}
+
+void status_templates(const std::string &dir)
+{
+    int sound = 0;
+    for (const auto &source : default_templates()) {
+        const std::string name = std::string(TEMPLATE_DIR) + "/" + source.name;
+        std::string bytes;
+        TemplateKind kind;
+        template_kind(source.name, &kind);
+        if (!read_whole_file(board_path(dir, name), &bytes)) {
+            printf("template     %s missing%s\n", name.c_str(),
+                   kind == TemplateKind::record ? ": its log gets no records"
+                                                : ": its page shows an error");
+            continue;
+        }
+        const auto problems = check_template(kind, bytes);
+        for (const auto &problem : problems)
+            printf("template     %s %s\n", name.c_str(), problem.c_str());
+        sound += problems.empty();
+    }
+    printf("templates    %d of %zu sound\n", sound, default_templates().size());
+}
+
+int status(const Arguments &arguments)
+{
+    if (arguments.operands.size() != 1)
+        return usage_error("status takes one directory");
+    const std::string &dir = arguments.operands[0];
+    if (!is_board(dir))
+        return EXIT_FAILED;
+    char *absolute = realpath(dir.c_str(), nullptr);
+    printf("board        %s\n", absolute ? absolute : dir.c_str());
+    free(absolute);
+    status_text(dir);
+    status_theme(dir);
+    status_last_poster(dir);
+    status_lock(dir);
+    status_logs(dir);
+    status_templates(dir);
+    return 0;
+}
+
+int unlock(const Arguments &arguments)
+{
+    if (arguments.operands.size() != 1)
+        return usage_error("unlock takes one directory");
+    const std::string &dir = arguments.operands[0];
+    if (!is_board(dir))
+        return EXIT_FAILED;
+    const std::string lock = board_path(dir, LOCK_DIR);
+    struct stat st;
+    if (lstat(lock.c_str(), &st) != 0) {
+        printf("the board is not locked\n");
+        return 0;
+    }
+    const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
+    if (age < LOCK_STALE_SECONDS && !arguments.force) {
+        message("the lock was taken %lld s ago: a post may still be running. Try again in a "
+                "minute, or use --force if no post is running",
+                age < 0 ? 0 : age);
+        return EXIT_FAILED;
+    }
+    if (rmdir(lock.c_str()) != 0) {
+        message("cannot remove %s: %s", lock.c_str(), strerror(errno));
+        return EXIT_FAILED;
+    }
+    printf("removed the lock taken at %s (%lld s ago): the board takes posts again\n",
+           local_time(st.st_mtime).c_str(), age);
+    return 0;
+}
+
+int export_text(const Arguments &arguments)
+{
+    if (arguments.operands.size() != 1)
+        return usage_error("export takes one directory");
+    const std::string &dir = arguments.operands[0];
+    if (!is_board(dir))
+        return EXIT_FAILED;
+    std::string text;
+    if (!read_whole_file(board_path(dir, TEXT_FILE), &text)) {
+        message("cannot read %s: %s", board_path(dir, TEXT_FILE).c_str(), strerror(errno));
+        return EXIT_FAILED;
+    }
+    const std::string_view all = text;
+    for (std::size_t start = 0; start < all.size(); start += TEXT_PAGE_BYTES) {
+        if (start > 0)
+            fputs("\n\n", stdout);
+        fputs(sjis_to_utf8(all.substr(start, TEXT_PAGE_BYTES)).c_str(), stdout);
+    }
+    if (!all.empty())
+        fputc('\n', stdout);
+    return 0;
+}
+
+int print_log(const Arguments &arguments)
+{
+    if (arguments.operands.size() != 2)
+        return usage_error("log takes a directory and a log digit");
+    const std::string &dir = arguments.operands[0];
+    const long long digit = plain_number(arguments.operands[1]);
+    if (digit < 1 || digit > COMMENT_LOGS)
+        return usage_error(arguments.operands[1] + ": the board's logs are 1 to 8");
+    if (!is_board(dir))
+        return EXIT_FAILED;
+    const std::string path = board_path(dir, comment_log_name(static_cast<int>(digit)));
+    std::string log;
+    std::vector<std::string> records;
+    if (!read_whole_file(path, &log)) {
+        message("cannot read %s: %s", path.c_str(), strerror(errno));
+        return EXIT_FAILED;
+    }
+    if (!read_comment_log(log, &records)) {
+        message("%s: the header cannot be read", path.c_str());
+        return EXIT_FAILED;
+    }
+    for (const auto &record : records)
+        printf("%s\n", sjis_to_utf8(record).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return usage_error("no command");
+    const std::string command = argv[1];
+    if (command == "-h" || command == "--help" || command == "help") {
+        fputs(USAGE, stdout);
+        return 0;
+    }
+    Arguments arguments;
+    if (!parse(command, argc, argv, &arguments))
+        return EXIT_USAGE;
+    if (command == "init")
+        return init(arguments);
+    if (command == "theme")
+        return theme(arguments);
+    if (command == "status")
+        return status(arguments);
+    if (command == "unlock")
+        return unlock(arguments);
+    if (command == "export")
+        return export_text(arguments);
+    if (command == "log")
+        return print_log(arguments);
+    return usage_error(command + ": no such command");
+}

@@ -1,0 +1,33 @@
+// Checks that a template has the structure its program needs. The template engine never
+// reports a fault: a directive it cannot read is dropped, a callback number outside the table
+// calls nothing, and a write template whose error lines are miscounted shows the wrong
+// message. These checks find such faults before a board is served: in the default templates
+// (by the tests) and in the templates an operator has edited (by zt-admin status).
+//
+// What each kind of template may hold:
+//   write page   callback 0 once, followed by the rest of its line, exactly twelve error
+//                lines (codes -1 to -12) and the byte 0x02; afterwards callback 1 only; the
+//                error lines hold no callback, and every directive in them ends on its line
+//   view page    callbacks 0 to 4; callback 1 followed by "(d)", d a log digit 1 to 8;
+//                callback 4 followed by its default theme, plain text closed by 0x02
+//   read page    callbacks 0 and 1; callback 1 followed by "(N)", an offset
+//   record       its first line is the record: callbacks 0 and 1, no line end inside a
+//                conditional section; the lines after it are never read
+// Every template: only known directives, names of 1 to 19 bytes that are closed, section
+// characters below 0x40 (no Shift_JIS trail byte can end a section early), no byte 0x02
+// where no callback reads it, and no byte CR, 0x1A or 0xFF, which end or vanish from a
+// template as the programs read it. '[' and '/' exist only where zt-write expands.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class TemplateKind { write_page, view_page, read_page, record };
+
+// The kind of the board template with this file name (zt-write.htm, zt-com3.htm, ...);
+// false for a name that is none of the board's eleven templates.
+bool template_kind(std::string_view name, TemplateKind *kind);
+
+// The faults found in the template bytes, each beginning "line N: "; empty when sound.
+std::vector<std::string> check_template(TemplateKind kind, std::string_view bytes);
