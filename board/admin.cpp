@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "board_files.h"
+#include "board_dir.h"
 #include "sjis.h"
 #include "template_check.h"
 #include "template_source.h"

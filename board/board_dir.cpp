@@ -1,5 +1,5 @@
 // Preparing a board and reading its comment logs.
-#include "board_files.h"
+#include "board_dir.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
