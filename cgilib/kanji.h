@@ -2,7 +2,33 @@
 // code of a request (7-bit JIS, EUC-JP or Shift_JIS) is decided from the bytes of the whole
 // request buffer, and every name and value of a complete pair is rewritten in place, inside
 // its slot, into the board's internal code: Shift_JIS in which every kana is full-width, so
-// that four characters are always eight bytes.
+// that four characters are always eight bytes. Nothing is allocated; the only state is the
+// answer of the last decided detection.
+//
+// What a byte can be in each code (JIS X 0208 row r and cell c, both 1-94):
+//
+//   byte    JIS      EUC-JP                          Shift_JIS
+//   00-3F   ASCII    ASCII                           ASCII
+//   40-7E   ASCII    ASCII                           ASCII, trail
+//   7F      ASCII    ASCII                           ASCII
+//   80      -        -                               trail
+//   81-8D   -        -                               lead, trail
+//   8E      -        8E A1-DF: half-width kana       lead, trail
+//   8F      -        8F A1-FE A1-FE: JIS X 0212      lead, trail
+//   90-9F   -        -                               lead, trail
+//   A0      -        -                               trail
+//   A1-DF   -        lead r+A0, trail c+A0           half-width kana, trail
+//   E0-EF   -        lead, trail                     lead, trail
+//   F0-FC   -        lead, trail                     lead (user area), trail
+//   FD-FE   -        lead, trail                     -
+//   FF      -        -                               -
+//
+// JIS is 7-bit and switches with escape sequences: ESC $ B opens a kanji segment, in which
+// each pair of bytes 21-7E 21-7E is row r+20, cell c+20; ESC ( J or ESC ( B closes it.
+// Shift_JIS folds two rows into one lead byte: lead (r+1)/2 + 80 for rows 1-62 and
+// (r+1)/2 + C0 for rows 63-94; trail c+3F (c+40 from cell 64 on, skipping 7F) in odd rows,
+// c+9E in even rows. The detector looks for bytes that only one code can hold at a place:
+// 81-8D and 8F-9F as first bytes are Shift_JIS, F0-FE after A1-DF is EUC-JP.
 #pragma once
 
 #include <array>
@@ -16,12 +42,35 @@ enum KanjiCode : int {
     KANJI_EUC_OR_SJIS = 7,  // undecided; used only inside detection
 };
 
-// The answer of the last decided detection, and the answer to an undecided one.
+// The answer of the last decided detection (EUC-JP or Shift_JIS), and the answer to an
+// undecided one. Starts as KANJI_SJIS, so in a fresh process an undecided request is
+// Shift_JIS.
 extern KanjiCode Tolvak_LastCode;
 
-// Detects the code of the request buffer that starts at data, reading up to its sentinel CR.
+// The full-width Shift_JIS character, lead byte in the high half, for each half-width katakana
+// byte 0xA1-0xDF (index byte - 0xA1). The sound marks 0xDE and 0xDF become the spacing marks
+// 814A and 814B; no mark is ever merged with the kana before it.
+inline constexpr std::array<std::uint16_t, 63> Tolvak_KanaTable = {
+    0x8142, 0x8175, 0x8176, 0x8141, 0x8145, 0x8392, 0x8340, 0x8342,  // A1-A8
+    0x8344, 0x8346, 0x8348, 0x8383, 0x8385, 0x8387, 0x8362,          // A9-AF
+    0x815B, 0x8341, 0x8343, 0x8345, 0x8347, 0x8349, 0x834A, 0x834C,  // B0-B7
+    0x834E, 0x8350, 0x8352, 0x8354, 0x8356, 0x8358, 0x835A, 0x835C,  // B8-BF
+    0x835E, 0x8360, 0x8363, 0x8365, 0x8367, 0x8369, 0x836A, 0x836B,  // C0-C7
+    0x836C, 0x836D, 0x836E, 0x8371, 0x8374, 0x8377, 0x837A, 0x837D,  // C8-CF
+    0x837E, 0x8380, 0x8381, 0x8382, 0x8384, 0x8386, 0x8388, 0x8389,  // D0-D7
+    0x838A, 0x838B, 0x838C, 0x838D, 0x838F, 0x8393, 0x814A, 0x814B,  // D8-DF
+};
+
+// Detects the code of the request buffer that starts at data, reading up to its sentinel CR
+// and never past it: KANJI_NONE, KANJI_JIS, KANJI_EUC or KANJI_SJIS. A decided EUC-JP or
+// Shift_JIS answer is stored in Tolvak_LastCode; an undecided one is taken from it.
 KanjiCode Tolvak_DetectCode(const char *data);
 
-// Detects the code of the request buffer and converts the first Tolvak_DataCount entries of
-// the field index in place.
+// Detects the code of the request buffer and converts the strings of the first
+// Tolvak_DataCount entries of the field index in place, each inside its slot and ended by a
+// NUL. A string only grows where half-width kana widen, into the spare bytes that their %xx
+// escapes left; removed escape sequences and dropped bytes leave NULs behind the string.
+// Bytes that begin no character of the detected code: under Shift_JIS and outside a JIS
+// kanji segment they stay as they are; under EUC-JP and inside a segment a byte below 0x80
+// stays and a high byte is dropped, so the internal code never holds a stray lead byte.
 void Tolvak_ToSjis();
