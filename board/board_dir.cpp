@@ -300,13 +300,22 @@ bool read_comment_log(std::string_view log, std::vector<std::string> *records)
         if (!read_content(log, &pos, records))
             break;
     }
-    // The previous lap: its records that end at or above the head offset are intact.
+    // The previous lap: its records that lie wholly below the head offset are intact. The
+    // lengths find that boundary; a record whose line does not end where its length says
+    // ends the walk, as on the board page, so that a length field that the current lap cut
+    // in two lists no garbage.
+    const std::string_view below = log.substr(0, head);
     pos = old_head;
-    unsigned long end = old_head;
-    for (unsigned long length; read_length(log, &pos, &length);) {
-        pos++;
-        end += length;
-        if (end > head || !read_content(log, &pos, records))
+    while (pos < below.size()) {
+        const std::size_t start = pos;
+        unsigned long length;
+        if (!read_length(below, &pos, &length) || pos >= below.size())
+            break;
+        pos++;  // the TAB
+        const std::size_t end = start + length;
+        if (end <= pos || end > below.size())  // no room for the LF, or over the head
+            break;
+        if (!read_content(below, &pos, records) || pos != end)
             break;
     }
     return true;

@@ -1,0 +1,29 @@
+// Test support for the operator's side: runs a command (zt-admin, a tool script) with
+// arguments and captures its output and exit status. Unlike RunProgram, standard error is
+// part of the result: these commands speak there.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zt_test {
+
+struct CommandRun {
+    int status = -1;   // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] (a path, or a name looked up in PATH) with this process's environment plus
+// the given variables (NAME=VALUE). A command that does not end in time is killed and fails
+// the test.
+CommandRun RunCommand(const std::vector<std::string> &argv, const std::string &input = {},
+                      const std::vector<std::string> &environment = {}, int timeout_seconds = 60);
+
+// zt-admin of this build, with its arguments.
+CommandRun RunAdmin(const std::vector<std::string> &arguments);
+
+// A file of the source tree (tools/lighttpd-conf and so on).
+std::string SourcePath(const std::string &relative);
+
+}  // namespace zt_test
