@@ -125,6 +125,30 @@ INSTANTIATE_TEST_SUITE_P(Bytes, Detect, testing::Values(
                repeat("n\0\xB0\xA1\0"s, 500) + "n\0"s + euc_kanji, SJIS, EUC, EUC},
     DetectCase{"evidence in a name only", euc_kanji + "\0\x31"s, SJIS, EUC, EUC}));
 
+// The sentinel ends the scan whatever byte it follows, also in a buffer without the NUL
+// that the intake puts before it; the allocation ends at the sentinel.
+TEST(Detect, SentinelEndsTheScanAfterAnyByte)
+{
+    constexpr KanjiCode UNDECIDED = KANJI_EUC_OR_SJIS;  // the last code answers
+    const struct {
+        std::string buffer;
+        KanjiCode expected;
+    } cases[] = {
+        {"\xB1\r", NONE},               {"\x8E\r", NONE},
+        {"\x1B\r", NONE},               {"\x1B$\r", NONE},
+        {"\xB0\xA1\xA4\r", UNDECIDED},  {"\xB0\xA1\x8E\r", UNDECIDED},
+        {"\xB1\xE0\xA1\r", UNDECIDED},  {"\xB0\xA1\xA5\xA2\r", UNDECIDED},
+    };
+    for (const auto &c : cases) {
+        const auto buffer = std::make_unique<char[]>(c.buffer.size());
+        memcpy(buffer.get(), c.buffer.data(), c.buffer.size());
+        for (const KanjiCode last : {SJIS, EUC}) {
+            Tolvak_LastCode = last;
+            EXPECT_EQ(Tolvak_DetectCode(buffer.get()), c.expected == UNDECIDED ? last : c.expected);
+        }
+    }
+}
+
 // The value of a field, or "(null)".
 std::string field(const char *name)
 {
