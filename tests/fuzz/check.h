@@ -1,0 +1,60 @@
+// What the fuzz targets share: a check that ends the run with a message when a property of the
+// code under test does not hold (libFuzzer keeps the input that made it fail), and small
+// helpers over output streams.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#define FUZZ_CHECK(condition)                                                              \
+    do {                                                                                   \
+        if (!(condition)) {                                                                \
+            fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__,     \
+                    #condition);                                                           \
+            abort();                                                                       \
+        }                                                                                  \
+    } while (0)
+
+namespace zt_fuzz {
+
+// What write puts on a stream.
+template <typename Write>
+std::string Capture(Write write)
+{
+    char *bytes = nullptr;
+    std::size_t length = 0;
+    FILE *out = open_memstream(&bytes, &length);
+    write(out);
+    fclose(out);
+    std::string result(bytes, length);
+    free(bytes);
+    return result;
+}
+
+// A read stream over bytes, as a template file reads.
+inline FILE *ReadStream(const std::string &bytes)
+{
+    // fmemopen refuses an empty buffer in some C libraries; /dev/null reads as empty.
+    return bytes.empty() ? fopen("/dev/null", "rb")
+                         : fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "rb");
+}
+
+inline std::size_t Count(const std::string &s, char c)
+{
+    std::size_t n = 0;
+    for (char b : s)
+        n += b == c;
+    return n;
+}
+
+// Bytes that would end an attribute value or open a tag, were they written unescaped.
+inline bool MarkupCountsWithin(const std::string &out, const std::string &allowed)
+{
+    for (char c : {'<', '>', '"', '\''})
+        if (Count(out, c) > Count(allowed, c))
+            return false;
+    return true;
+}
+
+}  // namespace zt_fuzz
