@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "board_dir.h"
+#include "check.h"
 #include "sjis.h"
 #include "template_check.h"
 #include "template_source.h"
@@ -38,7 +39,8 @@ constexpr const char *USAGE =
     "  status DIR                show the text, theme, last poster, lock, logs and templates\n"
     "  unlock DIR [--force]      remove a lock left by a post that died (older than a minute)\n"
     "  export DIR                print the whole text as UTF-8, one text page per paragraph\n"
-    "  log DIR D                 print comment log D (1 to 8) as UTF-8, newest first\n";
+    "  log DIR D                 print comment log D (1 to 8) as UTF-8, newest first\n"
+    "  check DIR                 verify the board's files after a crash or a full disk\n";
 
 void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void message(const char *format, ...)
@@ -448,5 +450,7 @@ int main(int argc, char **argv)
         return export_text(arguments);
     if (command == "log")
         return print_log(arguments);
+    if (command == "check")
+        return check_command(arguments.operands);
     return usage_error(command + ": no such command");
 }
