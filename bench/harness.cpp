@@ -1,13 +1,15 @@
 // The benchmark's timer: starts programs as a CGI web server does, one process per request,
 // and reports the median wall time of each from the fork to the reaped exit.
 //
-//   harness [--runs N] [--warmup N] [--stdin FILE] [--post] COMMAND...
+//   harness [--runs N] [--warmup N] [--stdin FILE] [--post] [--null] COMMAND...
 //   COMMAND  LABEL:DIR:STATUS:PROGRAM[:ARG...]
 //
-// Every command runs in its own working directory DIR with the harness's own environment,
-// standard input from FILE (default /dev/null) and standard output to /dev/null; a run whose
-// exit status is not STATUS stops the harness, so a refused post cannot pass for an accepted
-// one. The commands are interleaved, the order turning round each time (A B, B A, A B ...),
+// Every command runs in its own working directory DIR with the harness's own environment and
+// standard input from FILE (default /dev/null). Its standard output is a pipe that the harness
+// reads to the end, as a web server reads a CGI program's response, so that every write the
+// program makes costs what it costs under a server (--null sends it to /dev/null instead,
+// where a write costs nothing). A run whose exit status is not STATUS stops the harness, so a
+// refused post cannot pass for an accepted one. The commands are interleaved, the order turning round each time (A B, B A, A B ...),
 // so that a machine that slows down or speeds up during the measurement moves every command
 // alike and the ratios between them stay true.
 //
@@ -137,13 +139,21 @@ std::size_t write_post(const std::string &body_path, const Command &command, lon
     return static_cast<std::size_t>(length);
 }
 
-// One run: the time from the spawn to the reaped exit, in microseconds.
-double run_once(Command &command, const std::string &input, char **envp)
+// One run: the time from the spawn to the reaped exit, the response read to its end, in
+// microseconds.
+double run_once(Command &command, const std::string &input, char **envp, bool to_null)
 {
+    static char response[64 * 1024];
+    int out[2] = {-1, -1};
+    if (!to_null && pipe2(out, O_CLOEXEC) != 0)
+        fail("no pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (to_null)
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    else
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addchdir_np(&actions, command.dir.c_str());
     std::vector<char *> argv;
     for (std::string &a : command.argv)
@@ -154,6 +164,12 @@ double run_once(Command &command, const std::string &input, char **envp)
     pid_t pid;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp) != 0)
         fail("cannot start %s", argv[0]);
+    if (!to_null) {
+        close(out[1]);
+        while (read(out[0], response, sizeof response) > 0) {
+        }
+        close(out[0]);
+    }
     int status;
     while (waitpid(pid, &status, 0) < 0) {
     }
@@ -184,6 +200,7 @@ int main(int argc, char **argv)
     long warmup = 10;
     std::string input = "/dev/null";
     bool post = false;
+    bool to_null = false;
     std::vector<Command> commands;
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
@@ -195,6 +212,8 @@ int main(int argc, char **argv)
             input = argv[++i];
         else if (arg == "--post")
             post = true;
+        else if (arg == "--null")
+            to_null = true;
         else if (arg.starts_with("--"))
             fail("unknown option %s", arg.c_str());
         else
@@ -220,7 +239,7 @@ int main(int argc, char **argv)
             Command &command = commands[(round + k) % n];
             if (post)
                 write_post(body_path, command, serial++, &environment);
-            const double t = run_once(command, input, environment.build());
+            const double t = run_once(command, input, environment.build(), to_null);
             if (round >= warmup)
                 command.times.push_back(t);
         }
