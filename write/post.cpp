@@ -111,6 +111,20 @@ void put_line(const char *s, FILE *file)
     putc_unlocked('\n', file);
 }
 
+// Whether the unit's last byte is a Shift_JIS lead byte without its second byte. Stored, it
+// would pair with the first byte of the next post, and every page would show the next
+// poster's first character garbled. Lead bytes inside the unit take the byte after them
+// along, whatever it is, so only the last place matters.
+bool ends_inside_a_character(const char *unit)
+{
+    std::int64_t i = 0;
+    while (i < UNIT_BYTES) {
+        const unsigned char c = unit[i];
+        i += (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC) ? 2 : 1;
+    }
+    return i != UNIT_BYTES;
+}
+
 // Appends the unit at the end of the text, whose size is size. A unit stored in part (a
 // full disk, a file-size limit) is cut off again: a partial unit would shift every later
 // unit off the 8-byte grid.
@@ -193,7 +207,7 @@ int run_post()
     const char *four = Tolvak_Find("four");
     if (!four || !*four)
         return POST_NO_FOUR;
-    if (strlen(four) != UNIT_BYTES)
+    if (strlen(four) != UNIT_BYTES || ends_inside_a_character(four))
         return POST_BAD_LENGTH;
     if (strpbrk(four, "<>"))
         return POST_BAD_CHAR;

@@ -7,7 +7,7 @@
 enum PostResult : int {
     POST_OK = 0,               // accepted; or, with confirm, every check passed
     POST_NO_FOUR = -1,         // four absent or empty
-    POST_BAD_LENGTH = -2,      // four is not exactly 8 bytes
+    POST_BAD_LENGTH = -2,      // four is not exactly 8 bytes of whole characters
     POST_BAD_CHAR = -3,        // four holds '<' or '>'
     POST_NO_PREV = -4,         // prev absent
     POST_BUSY = -5,            // the lock directory could not be created
