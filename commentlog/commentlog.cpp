@@ -4,6 +4,7 @@
 // no header or length field, however damaged, moves a read or a write outside the file.
 #include "commentlog.h"
 
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -113,7 +114,8 @@ bool offsets_usable(std::int64_t h, std::int64_t o, std::int64_t size)
 // Writes the header and pushes it to the file; false when the write failed.
 bool write_header(std::int64_t h, std::int64_t o)
 {
-    rewind(current);
+    if (fseeko(current, 0, SEEK_SET) != 0)  // a header written where the stream stands
+        return false;                       // would land on a record
     put_hex(h, OFFSET_DIGITS, current);
     putc_unlocked('\n', current);
     put_hex(o, OFFSET_DIGITS, current);
@@ -190,6 +192,11 @@ int CommentLog_Open(const char *path)
         return -1;
     }
     current = log;
+    // Readers hold the log shared from here to the close, and an append holds it exclusively,
+    // so that no print reads a record or a header that an append is writing. The lock goes
+    // with the descriptor, also when a run dies. Where the file system has no such locks, the
+    // log is used without them.
+    flock(fileno(log), LOCK_SH);
     const std::int64_t size = st.st_size;
 
     Reader in{log, 0, size};
@@ -199,8 +206,10 @@ int CommentLog_Open(const char *path)
     // Unreadable, or offsets that would put records into the header or past the end: the
     // fresh header. A file too short to hold a header is left as it is.
     head = old_head = COMMENT_HEADER_BYTES;
-    if (size >= COMMENT_HEADER_BYTES)
+    if (size >= COMMENT_HEADER_BYTES) {
+        flock(fileno(log), LOCK_EX);
         write_header(head, old_head);
+    }
     return 0;
 }
 
@@ -208,6 +217,7 @@ int CommentLog_Append(FILE *record)
 {
     if (!current || !record)
         return -1;
+    flock(fileno(current), LOCK_EX);  // held to the close
     const std::int64_t content = ftello(record);
     const std::int64_t size = log_size();
     if (content < 0 || size < 0)
@@ -220,11 +230,24 @@ int CommentLog_Append(FILE *record)
     std::int64_t o = old_head;
     if (!offsets_usable(h, o, size))  // the file changed its size since the open
         h = o = COMMENT_HEADER_BYTES;
-    if (h - COMMENT_HEADER_BYTES < length) {  // no room above the head: a new lap
+    const bool new_lap = h - COMMENT_HEADER_BYTES < length;  // no room above the head
+    if (new_lap) {
         o = h;
         h = size - length;
     } else {
         h -= length;
+    }
+    // A new lap's record overwrites the oldest records of the current lap, which the header
+    // still claims. So the header first says that the current lap is empty and those records
+    // are the previous lap: no moment, and no run that dies or fails halfway, leaves a header
+    // that claims a record being overwritten.
+    if (new_lap) {
+        if (!write_header(size, o)) {
+            clearerr(current);
+            return -1;
+        }
+        head = size;
+        old_head = o;
     }
     if (fseeko(record, 0, SEEK_SET) != 0 || fseeko(current, h, SEEK_SET) != 0)
         return -1;
@@ -257,7 +280,11 @@ void CommentLog_Print(FILE *out)
     if (size < COMMENT_HEADER_BYTES)
         return;
     print_current_lap(size, out);
-    print_previous_lap(size, out);
+    // An empty current lap above a previous one is the header that a new lap writes before its
+    // first record: left behind by a run that died or failed there, it may have the previous
+    // lap's newest records overwritten in part, so that lap shows again after the next append.
+    if (head < size || old_head >= size)
+        print_previous_lap(size, out);
     clearerr(current);
 }
 
