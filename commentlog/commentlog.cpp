@@ -1,14 +1,18 @@
 // The comment log: the current log's stream and offsets, the header, the append and the two
-// walks of the print. Every transfer is a byte at a time through the stream buffers; nothing
-// is allocated. Offsets are 64-bit here and checked against the file before they are used, so
+// walks of the print. Appends go a byte at a time through the stream; reads go through one
+// fixed window of the file, and a print copies each record's line out of it whole. Nothing is
+// allocated. Offsets are 64-bit here and checked against the file before they are used, so
 // no header or length field, however damaged, moves a read or a write outside the file.
 #include "commentlog.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -22,12 +26,16 @@ constexpr int LENGTH_FIELD_BYTES = LENGTH_DIGITS + 1;
 // The bytes of a record beyond its content: length field, TAB, LF.
 constexpr std::int64_t RECORD_FRAME_BYTES = LENGTH_FIELD_BYTES + 1;
 
+// What the open reads for the header: the header and any white space a lenient header holds.
+constexpr std::int64_t HEADER_READ_BYTES = 512;
+
 // The header holds 32-bit offsets, so a larger file cannot be described.
 constexpr std::int64_t MAX_LOG_BYTES = UINT32_MAX;
 
-FILE *current;          // the current log, or null
-std::int64_t head;      // offset of the newest record
-std::int64_t old_head;  // offset of the previous lap's newest record
+FILE *current;             // the current log, or null
+std::int64_t head;         // offset of the newest record
+std::int64_t old_head;     // offset of the previous lap's newest record
+std::int64_t opened_size;  // the log's size when it was opened
 
 // White space as the C locale knows it: space, TAB, LF, VT, FF, CR.
 constexpr bool is_space(int c)
@@ -47,27 +55,115 @@ constexpr int hex_value(int c)
     return -1;
 }
 
-// Reads the log from the stream's position, counting where it stands, and reads nothing at
-// or past limit: there it reports the end as EOF does.
+// The bytes of the current log that were read last: [window_start, window_end) of the file,
+// read at the descriptor level in one call. A print reads a log of up to WINDOW_BYTES in one
+// read and takes whole lines out of it, rather than a byte at a time through the stream.
+// Every write to the log empties it, so it never shows bytes that have changed.
+constexpr std::int64_t WINDOW_BYTES = 64 * 1024;
+char window[WINDOW_BYTES];
+std::int64_t window_start;
+std::int64_t window_end;
+
+void forget_window()
+{
+    window_start = window_end = 0;
+}
+
+// Fills the window with what one read from offset from gives, at most to (and at most
+// WINDOW_BYTES); false when it gives nothing.
+bool fill_window(std::int64_t from, std::int64_t to)
+{
+    forget_window();
+    const std::int64_t want = to - from < WINDOW_BYTES ? to - from : WINDOW_BYTES;
+    if (want <= 0)
+        return false;
+    ssize_t got;
+    do
+        got = pread(fileno(current), window, static_cast<std::size_t>(want), from);
+    while (got < 0 && errno == EINTR);
+    if (got <= 0)
+        return false;
+    window_start = from;
+    window_end = from + got;
+    return true;
+}
+
+// Reads the current log from pos, counting where it stands, and reads nothing at or past
+// limit: there it reports the end as EOF does, as it does at the end of the file. A read that
+// leaves the window refills it from there, with at most chunk bytes.
+//
+// What a walk prints it gathers in the window itself: each line is moved down to the end of
+// the lines before it, over the length fields already passed, and the gathered bytes go out
+// in one write before the window is refilled and when the walk ends. That spoils the
+// window's bytes from where the walk began; finish() drops them from the window.
 struct Reader {
-    FILE *file;
     std::int64_t pos;
     std::int64_t limit;
+    std::int64_t chunk = WINDOW_BYTES;
+    FILE *out = nullptr;
+    char *gathered = nullptr;  // the lines gathered so far begin here
+    char *gathered_end = nullptr;
+
+    // Writes out what was gathered.
+    void flush()
+    {
+        if (gathered != gathered_end)
+            fwrite_unlocked(gathered, 1, static_cast<std::size_t>(gathered_end - gathered), out);
+        gathered = gathered_end = nullptr;
+    }
+
+    // Makes the byte at pos readable; false at the end.
+    bool ready()
+    {
+        if (pos >= limit)
+            return false;
+        if (pos >= window_start && pos < window_end)
+            return true;
+        flush();
+        return fill_window(pos, pos + chunk < limit ? pos + chunk : limit);
+    }
 
     int get()
     {
-        if (pos >= limit)
+        if (!ready())
             return EOF;
-        const int c = getc_unlocked(file);
-        if (c != EOF)
-            pos++;
-        return c;
+        return static_cast<unsigned char>(window[pos++ - window_start]);
     }
 
-    void unget(int c)
+    void unget(int) { pos--; }
+
+    // The readable bytes from pos on that the window holds, at least one unless at the end.
+    std::int64_t run()
     {
-        ungetc(c, file);
-        pos--;
+        if (!ready())
+            return 0;
+        const std::int64_t end = window_end < limit ? window_end : limit;
+        return end - pos;
+    }
+
+    char *here() const { return window + (pos - window_start); }
+
+    // Takes the next length bytes, which the window holds, into what is printed.
+    void gather(std::int64_t length)
+    {
+        char *from = here();
+        if (!gathered)
+            gathered = gathered_end = from;
+        if (gathered_end != from)
+            memmove(gathered_end, from, static_cast<std::size_t>(length));
+        gathered_end += length;
+        pos += length;
+    }
+
+    // Writes what is left and keeps of the window only the bytes below the walk's start at,
+    // which the gathering did not touch.
+    void finish(std::int64_t at)
+    {
+        flush();
+        if (window_end > at)
+            window_end = at;
+        if (window_end <= window_start)
+            forget_window();
     }
 };
 
@@ -114,6 +210,7 @@ bool offsets_usable(std::int64_t h, std::int64_t o, std::int64_t size)
 // Writes the header and pushes it to the file; false when the write failed.
 bool write_header(std::int64_t h, std::int64_t o)
 {
+    forget_window();
     if (fseeko(current, 0, SEEK_SET) != 0)  // a header written where the stream stands
         return false;                       // would land on a record
     put_hex(h, OFFSET_DIGITS, current);
@@ -123,58 +220,113 @@ bool write_header(std::int64_t h, std::int64_t o)
     return fflush(current) == 0 && !ferror(current);
 }
 
-// Copies the rest of a line, its LF included, from in to out; false at the end of what in
+// Takes the rest of a line, its LF included, into what in prints; false at the end of what in
 // may read, which ends a walk.
-bool copy_line(Reader &in, FILE *out)
+bool copy_line(Reader &in)
 {
     for (;;) {
-        const int c = in.get();
-        if (c == EOF)
+        const std::int64_t n = in.run();
+        if (n == 0)
             return false;
-        putc_unlocked(c, out);
-        if (c == '\n')
+        const char *from = in.here();
+        const char *lf = static_cast<const char *>(memchr(from, '\n', static_cast<std::size_t>(n)));
+        in.gather(lf ? lf - from + 1 : n);
+        if (lf)
             return true;
     }
 }
 
+// Passes over n bytes; false when the end comes first.
+bool skip(Reader &in, std::int64_t n)
+{
+    while (n > 0) {
+        const std::int64_t run = in.run();
+        if (run == 0)
+            return false;
+        const std::int64_t step = run < n ? run : n;
+        in.pos += step;
+        n -= step;
+    }
+    return true;
+}
+
 // First walk, over the current lap: every line from the head offset to the end of the file
-// is a record, shown without its first five bytes. Lengths are not examined.
+// is a record, shown without its first five bytes. Lengths are not examined. A line that the
+// window holds whole is taken at once; one that runs past the window's end, or the end of
+// the file, is taken in pieces.
 void print_current_lap(std::int64_t size, FILE *out)
 {
-    if (head >= size || fseeko(current, head, SEEK_SET) != 0)
+    if (head >= size)
         return;
-    Reader in{current, head, size};
+    Reader in{head, size, WINDOW_BYTES, out};
     for (;;) {
-        for (int i = 0; i < LENGTH_FIELD_BYTES; i++)
-            if (in.get() == EOF)
-                return;
-        if (!copy_line(in, out))
-            return;
+        const std::int64_t n = in.run();  // may refill the window: before here()
+        if (n > LENGTH_FIELD_BYTES) {
+            const char *content = in.here() + LENGTH_FIELD_BYTES;
+            const std::size_t rest = static_cast<std::size_t>(n - LENGTH_FIELD_BYTES);
+            if (const char *lf = static_cast<const char *>(memchr(content, '\n', rest))) {
+                in.pos += LENGTH_FIELD_BYTES;
+                in.gather(lf - content + 1);
+                continue;
+            }
+        }
+        if (!skip(in, LENGTH_FIELD_BYTES) || !copy_line(in))
+            break;
     }
+    in.finish(head);
+}
+
+// The length of the record at p, when the n bytes from p hold it whole and sound: four hex
+// digits, a byte, content without a LF, and the LF at the end of its length, which does not
+// reach past what n covers. Otherwise 0, and the record is read the long way.
+std::int64_t whole_record(const char *p, std::int64_t n)
+{
+    if (n < RECORD_FRAME_BYTES)
+        return 0;
+    std::int64_t length = 0;
+    for (int i = 0; i < LENGTH_DIGITS; i++) {
+        const int d = hex_value(static_cast<unsigned char>(p[i]));
+        if (d < 0)
+            return 0;
+        length = length << 4 | d;
+    }
+    if (length < RECORD_FRAME_BYTES || length > n)
+        return 0;
+    const char *content = p + LENGTH_FIELD_BYTES;
+    const std::size_t bytes = static_cast<std::size_t>(length - LENGTH_FIELD_BYTES);
+    return memchr(content, '\n', bytes) == p + length - 1 ? length : 0;
 }
 
 // Second walk, over the previous lap: its records from the old-head offset on, as long as
 // they lie wholly below the head offset, where the current lap has not overwritten them. The
 // lengths find that boundary, so they must describe the records: the walk stops after a line
 // that does not end where its length says, and it never reads at or past the head offset,
-// so damaged lengths or white space cannot lead it into the first walk's lines.
+// so damaged lengths or white space cannot lead it into the first walk's lines. A sound
+// record that the window holds whole is taken at once; any other is read byte by byte.
 void print_previous_lap(std::int64_t size, FILE *out)
 {
     const std::int64_t limit = head < size ? head : size;
-    if (old_head >= limit || fseeko(current, old_head, SEEK_SET) != 0)
+    if (old_head >= limit)
         return;
-    Reader in{current, old_head, limit};
+    Reader in{old_head, limit, WINDOW_BYTES, out};
     for (;;) {
+        const std::int64_t n = in.run();  // may refill the window: before here()
+        if (const std::int64_t length = n > 0 ? whole_record(in.here(), n) : 0) {
+            in.pos += LENGTH_FIELD_BYTES;
+            in.gather(length - LENGTH_FIELD_BYTES);
+            continue;
+        }
         const std::int64_t start = in.pos;
         std::int64_t length;
         if (!read_hex(in, LENGTH_DIGITS, &length) || in.get() == EOF)
-            return;
+            break;
         const std::int64_t end = start + length;
         if (end <= in.pos || end > limit)  // no room for the LF, or over the head
-            return;
-        if (!copy_line(in, out) || in.pos != end)
-            return;
+            break;
+        if (!copy_line(in) || in.pos != end)
+            break;
     }
+    in.finish(old_head);
 }
 
 }  // namespace
@@ -197,9 +349,11 @@ int CommentLog_Open(const char *path)
     // with the descriptor, also when a run dies. Where the file system has no such locks, the
     // log is used without them.
     flock(fileno(log), LOCK_SH);
-    const std::int64_t size = st.st_size;
+    forget_window();
+    const std::int64_t size = opened_size = st.st_size;
 
-    Reader in{log, 0, size};
+    // The header, and the first records with it; a poster that only appends reads no more.
+    Reader in{0, size, HEADER_READ_BYTES};
     if (read_hex(in, OFFSET_DIGITS, &head) && read_hex(in, OFFSET_DIGITS, &old_head) &&
         offsets_usable(head, old_head, size))
         return 0;
@@ -251,6 +405,7 @@ int CommentLog_Append(FILE *record)
     }
     if (fseeko(record, 0, SEEK_SET) != 0 || fseeko(current, h, SEEK_SET) != 0)
         return -1;
+    forget_window();
 
     // The record goes to the file before the header that points to it, so a write that
     // fails or is cut short leaves the header on the records that were complete.
@@ -276,9 +431,16 @@ void CommentLog_Print(FILE *out)
 {
     if (!current)
         return;
-    const std::int64_t size = log_size();
+    // No program changes a log's size, so the size the open found still holds; an append
+    // takes it anew all the same, since it must never write past the end.
+    const std::int64_t size = opened_size;
     if (size < COMMENT_HEADER_BYTES)
         return;
+    // Both laps lie between the lower of the two offsets and the end of the file: one read
+    // serves both walks of a log that fits the window.
+    const std::int64_t from = head < old_head ? head : old_head;
+    if (from < size)
+        fill_window(from, size);
     print_current_lap(size, out);
     // An empty current lap above a previous one is the header that a new lap writes before its
     // first record: left behind by a run that died or failed there, it may have the previous
