@@ -4,15 +4,13 @@
 #pragma once
 
 #include <string>
+
+#include "board.h"
 #include <vector>
 
 namespace zt_test {
 
-struct CommandRun {
-    int status = -1;   // exit status, or 128 + signal number
-    std::string out;
-    std::string err;
-};
+using CommandRun = Run;
 
 // Runs argv[0] (a path, or a name looked up in PATH) with this process's environment plus
 // the given variables (NAME=VALUE). A command that does not end in time is killed and fails

@@ -129,7 +129,8 @@ static void set_nonblocking(int fd)
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-Run RunProgram(const std::string &program, const RunOptions &options)
+Run RunArgv(const std::vector<std::string> &argv_words, const std::vector<std::string> &environment,
+            const RunOptions &options)
 {
     // A program that ends without reading its input must not kill the test with SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
@@ -139,21 +140,14 @@ Run RunProgram(const std::string &program, const RunOptions &options)
         ADD_FAILURE() << "pipe: " << strerror(errno);
         return run;
     }
-    const std::string path = ProgramPath(program);
 
     // Everything the child needs is built before the fork.
-    std::vector<std::string> strings;
-    for (const auto &[name, value] : options.environment)
-        strings.push_back(name + "=" + value);
-    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-        if (const char *value = getenv(name))
-            strings.push_back(std::string(name) + "=" + value);
+    std::vector<std::string> strings = environment;
     std::vector<char *> envp;
     for (auto &s : strings)
         envp.push_back(s.data());
     envp.push_back(nullptr);
-    std::vector<std::string> words = options.prefix;
-    words.push_back(path);
+    std::vector<std::string> words = argv_words;
     std::vector<char *> argv;
     for (auto &word : words)
         argv.push_back(word.data());
@@ -171,7 +165,7 @@ Run RunProgram(const std::string &program, const RunOptions &options)
         signal(SIGPIPE, SIG_DFL);
         if (options.in_child)
             options.in_child();
-        execve(argv[0], argv.data(), envp.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);
@@ -240,7 +234,21 @@ Run RunProgram(const std::string &program, const RunOptions &options)
     }
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (timed_out)
-        ADD_FAILURE() << program << " did not end within " << options.timeout_seconds << " s";
+        ADD_FAILURE() << argv_words[0] << " did not end within " << options.timeout_seconds << " s";
+    return run;
+}
+
+Run RunProgram(const std::string &program, const RunOptions &options)
+{
+    std::vector<std::string> environment;
+    for (const auto &[name, value] : options.environment)
+        environment.push_back(name + "=" + value);
+    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char *value = getenv(name))
+            environment.push_back(std::string(name) + "=" + value);
+    std::vector<std::string> argv = options.prefix;
+    argv.push_back(ProgramPath(program));
+    Run run = RunArgv(argv, environment, options);
     if (!run.err.empty())
         ADD_FAILURE() << program << " wrote to standard error:\n" << run.err;
     return run;

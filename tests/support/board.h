@@ -75,6 +75,12 @@ void PrepareBoard(const std::string &dir, long log_bytes = 4096);
 // The bytes of an empty comment log of size bytes: both offsets at the end of the file.
 std::string EmptyLog(long bytes);
 
+// Runs argv (argv[0] a path, or a name looked up in PATH) with exactly the environment given
+// (NAME=VALUE strings), in options' directory with options' input, hooks and time limit.
+// Standard error is part of the result, nothing more is checked.
+Run RunArgv(const std::vector<std::string> &argv, const std::vector<std::string> &environment,
+            const RunOptions &options);
+
 // The path of a program in the build's bin directory.
 std::string ProgramPath(const std::string &program);
 
