@@ -74,3 +74,7 @@ int Tolvak_ReadByteArgument(FILE *in);
 // Reads the template up to and including the next 0x02, or to its end, and copies what it
 // reads before the 0x02 to out, unless out is null.
 void Tolvak_CopySection(FILE *in, FILE *out);
+
+// Reads the template up to and including the first byte a or b; returns it, or EOF at the
+// end of the template. Bytes are read as Tolvak_GetByte reads them.
+int Tolvak_SkipPast(FILE *in, int a, int b);

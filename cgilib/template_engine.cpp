@@ -1,4 +1,6 @@
 // The template engine's main loop and directive reader.
+#include <array>
+
 #include "number.h"
 #include "output.h"
 #include "template_engine.h"
@@ -42,13 +44,50 @@ void read_name(FILE *in, int delimiter, Name *name, int other = EOF)
     name->text[name->length < NAME_BYTES ? name->length : 0] = '\0';
 }
 
+// The bytes that Tolvak_GetByte does not simply hand on.
+constexpr std::array<bool, 256> special_bytes = [] {
+    std::array<bool, 256> special{};
+    special['\r'] = special[0x1A] = true;
+    return special;
+}();
+
+// Takes the plain bytes that the stream holds read ahead, up to the first that needs a look
+// (CR, 0x1A, a or b), and writes them to out unless out is null. glibc keeps the bytes read
+// ahead between _IO_read_ptr and _IO_read_end, where getc_unlocked takes them from one at a
+// time; taking a run of them at once reads the same bytes, and the stream goes on after
+// them. Elsewhere nothing is taken, and every byte goes the byte-at-a-time way.
+void take_plain_run(FILE *in, FILE *out, int a, int b)
+{
+#ifdef __GLIBC__
+    char *const from = in->_IO_read_ptr;
+    char *p = from;
+    for (char *const end = in->_IO_read_end; p < end; p++) {
+        const int c = static_cast<unsigned char>(*p);
+        if (special_bytes[c] || c == a || c == b)
+            break;
+    }
+    if (p == from)
+        return;
+    if (out)
+        fwrite_unlocked(from, 1, static_cast<std::size_t>(p - from), out);
+    in->_IO_read_ptr = p;
+#else
+    (void)in, (void)out, (void)a, (void)b;
+#endif
+}
+
 // Reads up to and including the byte end, or to the end of the template, and copies what
 // comes before it to out unless out is null.
 void copy_until(FILE *in, FILE *out, int end)
 {
-    for (int c; (c = Tolvak_GetByte(in)) != EOF && c != end;)
+    for (;;) {
+        take_plain_run(in, out, end, end);
+        const int c = Tolvak_GetByte(in);
+        if (c == EOF || c == end)
+            return;
         if (out)
             putc_unlocked(c, out);
+    }
 }
 
 // Consumes the byte c when it comes next; any other byte stays unread.
@@ -119,6 +158,7 @@ void expand(const TemplateVariant &variant, FILE *in, FILE *out, Tolvak_Callback
     terminator &= 0xFF;
     Name name;
     for (;;) {
+        take_plain_run(in, out, DIRECTIVE, terminator);
         const int b = Tolvak_GetByte(in);
         if (b == EOF || b == terminator)
             return;
@@ -233,4 +273,14 @@ int Tolvak_ReadByteArgument(FILE *in)
 void Tolvak_CopySection(FILE *in, FILE *out)
 {
     copy_until(in, out, TOLVAK_SECTION_END);
+}
+
+int Tolvak_SkipPast(FILE *in, int a, int b)
+{
+    for (;;) {
+        take_plain_run(in, nullptr, a, b);
+        const int c = Tolvak_GetByte(in);
+        if (c == EOF || c == a || c == b)
+            return c;
+    }
 }
