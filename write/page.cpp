@@ -13,14 +13,9 @@ static constexpr std::int64_t TAIL_BYTES = 16;
 // shows none rather than a piece of its completion part.
 static bool skip_to_error_line(FILE *in, int line)
 {
-    for (int piece = 0; piece < line; piece++) {
-        int c;
-        do
-            c = Tolvak_GetByte(in);
-        while (c != '\n' && c != TOLVAK_SECTION_END && c != EOF);
-        if (c != '\n')
+    for (int piece = 0; piece < line; piece++)
+        if (Tolvak_SkipPast(in, '\n', TOLVAK_SECTION_END) != '\n')
             return false;
-    }
     const int next = Tolvak_GetByte(in);
     if (next == TOLVAK_SECTION_END || next == EOF)
         return false;
