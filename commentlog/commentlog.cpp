@@ -1,7 +1,8 @@
 // The comment log: the current log's stream and offsets, the header, the append and the two
-// walks of the print. Appends go a byte at a time through the stream; reads go through one
-// fixed window of the file, and a print copies each record's line out of it whole. Nothing is
-// allocated. Offsets are 64-bit here and checked against the file before they are used, so
+// walks of the print. The log is read and written at the descriptor level, at offsets named
+// in each call: reads go through one fixed window of the file, out of which a print takes
+// each record's line whole, and an append frames its record there and writes it at once.
+// Nothing is allocated. Offsets are 64-bit here and checked against the file before they are used, so
 // no header or length field, however damaged, moves a read or a write outside the file.
 #include "commentlog.h"
 
@@ -186,10 +187,29 @@ bool read_hex(Reader &in, int max_digits, std::int64_t *value)
     return digits > 0;
 }
 
-void put_hex(std::int64_t value, int digits, FILE *out)
+// Writes value as digits lowercase hex digits at to; returns the end.
+char *put_hex(std::int64_t value, int digits, char *to)
 {
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-        putc_unlocked(HEX_DIGITS[value >> shift & 0xF], out);
+        *to++ = HEX_DIGITS[value >> shift & 0xF];
+    return to;
+}
+
+// Writes bytes at offset of the current log, all of them; false when a write fails or stores
+// nothing.
+bool write_at(const char *bytes, std::int64_t n, std::int64_t offset)
+{
+    while (n > 0) {
+        const ssize_t k = pwrite(fileno(current), bytes, static_cast<std::size_t>(n), offset);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return false;
+        bytes += k;
+        n -= k;
+        offset += k;
+    }
+    return true;
 }
 
 // The size of the open log, or -1.
@@ -207,17 +227,17 @@ bool offsets_usable(std::int64_t h, std::int64_t o, std::int64_t size)
     return h >= COMMENT_HEADER_BYTES && h <= size && o >= COMMENT_HEADER_BYTES && o <= size;
 }
 
-// Writes the header and pushes it to the file; false when the write failed.
+// Writes the header at the start of the file, in one write that names its offset, so that
+// no failed seek can put it on a record; false when the write failed.
 bool write_header(std::int64_t h, std::int64_t o)
 {
     forget_window();
-    if (fseeko(current, 0, SEEK_SET) != 0)  // a header written where the stream stands
-        return false;                       // would land on a record
-    put_hex(h, OFFSET_DIGITS, current);
-    putc_unlocked('\n', current);
-    put_hex(o, OFFSET_DIGITS, current);
-    putc_unlocked('\n', current);
-    return fflush(current) == 0 && !ferror(current);
+    char header[COMMENT_HEADER_BYTES];
+    char *end = put_hex(h, OFFSET_DIGITS, header);
+    *end++ = '\n';
+    end = put_hex(o, OFFSET_DIGITS, end);
+    *end++ = '\n';
+    return write_at(header, end - header, 0);
 }
 
 // Takes the rest of a line, its LF included, into what in prints; false at the end of what in
@@ -396,32 +416,28 @@ int CommentLog_Append(FILE *record)
     // are the previous lap: no moment, and no run that dies or fails halfway, leaves a header
     // that claims a record being overwritten.
     if (new_lap) {
-        if (!write_header(size, o)) {
-            clearerr(current);
+        if (!write_header(size, o))
             return -1;
-        }
         head = size;
         old_head = o;
     }
-    if (fseeko(record, 0, SEEK_SET) != 0 || fseeko(current, h, SEEK_SET) != 0)
+    if (fseeko(record, 0, SEEK_SET) != 0)
         return -1;
-    forget_window();
 
-    // The record goes to the file before the header that points to it, so a write that
-    // fails or is cut short leaves the header on the records that were complete.
-    put_hex(length, LENGTH_DIGITS, current);
-    putc_unlocked('\t', current);
-    for (std::int64_t i = 0; i < content; i++) {
-        int c = getc_unlocked(record);
-        if (c == '\n' || c == EOF)  // one line, and exactly the length announced
-            c = ' ';
-        putc_unlocked(c, current);
-    }
-    putc_unlocked('\n', current);
-    if (fflush(current) != 0 || ferror(current) || !write_header(h, o)) {
-        clearerr(current);
+    // The record is framed in the window (it holds the longest one) and written in one
+    // write, before the header that points to it, so a write that fails or is cut short
+    // leaves the header on the records that were complete.
+    static_assert(COMMENT_RECORD_MAX <= WINDOW_BYTES, "the window frames any record");
+    forget_window();
+    char *text = put_hex(length, LENGTH_DIGITS, window);
+    *text++ = '\t';
+    const std::size_t got = fread_unlocked(text, 1, static_cast<std::size_t>(content), record);
+    memset(text + got, ' ', static_cast<std::size_t>(content) - got);  // exactly the length announced
+    for (char *lf = text; (lf = static_cast<char *>(memchr(lf, '\n', text + content - lf)));)
+        *lf = ' ';  // one line
+    text[content] = '\n';
+    if (!write_at(window, length, h) || !write_header(h, o))
         return -1;
-    }
     head = h;
     old_head = o;
     return 0;
@@ -447,7 +463,6 @@ void CommentLog_Print(FILE *out)
     // lap's newest records overwritten in part, so that lap shows again after the next append.
     if (head < size || old_head >= size)
         print_previous_lap(size, out);
-    clearerr(current);
 }
 
 void CommentLog_Close()
