@@ -40,7 +40,8 @@ void Tolvak_ExpandTemplate(FILE *in, FILE *out, Tolvak_CallbackTable table, int 
 // The run of a page program after its intake: writes the response header, opens the page
 // template name (through the path builder) and expands it whole onto standard output with
 // the program's callbacks, then closes it. A template that cannot be opened ends the run with
-// the error page "Can't open <path>".
+// the error page "Can't open <path>". Standard output is fully buffered from here on, in a
+// buffer of 64 KiB, so it is the run's first output; what stays buffered goes out at exit.
 void Tolvak_ShowPage(const char *name, Tolvak_CallbackTable table);
 
 // The next template byte, or EOF. CR bytes are dropped; a 0x1A is pushed back and reads as
