@@ -23,15 +23,29 @@ void print_comment_log(FILE *in, FILE *out)
     CommentLog_Close();
 }
 
+// The text's size, taken from the file system at the first call of a run: every callback
+// that prints it (the form's prev, the units left) shows the same moment, and the file is
+// examined once, however often the template asks.
+static std::int64_t board_text_size()
+{
+    static bool known = false;
+    static std::int64_t size;
+    if (!known) {
+        size = text_size();
+        known = true;
+    }
+    return size;
+}
+
 void print_text_size(FILE *, FILE *out)
 {
-    const std::int64_t size = text_size();
+    const std::int64_t size = board_text_size();
     fprintf(out, "%lld", static_cast<long long>(size < 0 ? 0 : size));
 }
 
 void print_units_left(FILE *, FILE *out)
 {
-    const std::int64_t size = text_size();
+    const std::int64_t size = board_text_size();
     if (size >= 0)
         fprintf(out, "%lld", static_cast<long long>((TEXT_PAGE_BYTES - size % TEXT_PAGE_BYTES) / UNIT_BYTES));
 }
