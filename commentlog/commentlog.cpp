@@ -5,6 +5,7 @@
 // Nothing is allocated. Offsets are 64-bit here and checked against the file before they are used, so
 // no header or length field, however damaged, moves a read or a write outside the file.
 #include "commentlog.h"
+#include "number.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -37,24 +38,6 @@ FILE *current;             // the current log, or null
 std::int64_t head;         // offset of the newest record
 std::int64_t old_head;     // offset of the previous lap's newest record
 std::int64_t opened_size;  // the log's size when it was opened
-
-// White space as the C locale knows it: space, TAB, LF, VT, FF, CR.
-constexpr bool is_space(int c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// The value of a hex digit of either case, or -1.
-constexpr int hex_value(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // The bytes of the current log that were read last: [window_start, window_end) of the file,
 // read at the descriptor level in one call. A print reads a log of up to WINDOW_BYTES in one
@@ -173,11 +156,12 @@ struct Reader {
 bool read_hex(Reader &in, int max_digits, std::int64_t *value)
 {
     int c = in.get();
-    while (is_space(c))
+    while (Tolvak_IsSpace(c))
         c = in.get();
     std::int64_t v = 0;
     int digits = 0;
-    for (int d; digits < max_digits && (d = hex_value(c)) >= 0;) {
+    // EOF, cast to a byte, is 0xFF: not a digit either.
+    for (int d; digits < max_digits && (d = Tolvak_HexValue(static_cast<unsigned char>(c))) >= 0;) {
         v = v << 4 | d;
         c = ++digits < max_digits ? in.get() : EOF;
     }
@@ -305,7 +289,7 @@ std::int64_t whole_record(const char *p, std::int64_t n)
         return 0;
     std::int64_t length = 0;
     for (int i = 0; i < LENGTH_DIGITS; i++) {
-        const int d = hex_value(static_cast<unsigned char>(p[i]));
+        const int d = Tolvak_HexValue(static_cast<unsigned char>(p[i]));
         if (d < 0)
             return 0;
         length = length << 4 | d;
