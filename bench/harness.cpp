@@ -67,11 +67,11 @@ std::vector<std::string> split(const std::string &s, char separator)
     }
 }
 
-Command parse_command(const std::string &spec)
+Command parse_command(const std::string &text)
 {
-    const std::vector<std::string> parts = split(spec, ':');
+    const std::vector<std::string> parts = split(text, ':');
     if (parts.size() < 4 || parts[0].empty() || parts[3].empty())
-        fail("a command is LABEL:DIR:STATUS:PROGRAM[:ARG...], not %s", spec.c_str());
+        fail("a command is LABEL:DIR:STATUS:PROGRAM[:ARG...], not %s", text.c_str());
     Command command;
     command.label = parts[0];
     command.dir = parts[1].empty() ? "." : parts[1];

@@ -18,6 +18,7 @@
 
 #include "board_dir.h"
 #include "check.h"
+#include "kanji.h"
 #include "sjis.h"
 #include "template_check.h"
 #include "template_source.h"
@@ -144,7 +145,7 @@ std::size_t whole_characters(std::string_view sjis, std::size_t limit)
     std::size_t i = 0;
     while (i < sjis.size()) {
         const unsigned char c = sjis[i];
-        const std::size_t width = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC) ? 2 : 1;
+        const std::size_t width = Tolvak_IsSjisLead(c) ? 2 : 1;
         if (i + width > limit)
             break;
         i += width;

@@ -218,12 +218,6 @@ void convert_jis(unsigned char *s)
     end_shorter(w, r);
 }
 
-// Whether the Shift_JIS byte c is a lead byte that takes the byte after it along.
-constexpr bool sjis_lead(unsigned c)
-{
-    return in(c, 0x81, 0x9F) || in(c, 0xE0, 0xFC);
-}
-
 // Widens the half-width kana of a Shift_JIS string in place; limit is the end of its slot.
 // Each widened byte needs one more byte, which the slot always has, since every high byte
 // came from a three-byte %xx escape; kana beyond the room of the slot would stay half-width.
@@ -239,7 +233,7 @@ void convert_sjis(unsigned char *s, const unsigned char *limit)
     while (const unsigned c = s[length]) {
         if (in(c, 0xA1, 0xDF))
             kana++;
-        if (sjis_lead(c) && s[length + 1] != 0)
+        if (Tolvak_IsSjisLead(c) && s[length + 1] != 0)
             length++;
         length++;
     }
@@ -259,7 +253,7 @@ void convert_sjis(unsigned char *s, const unsigned char *limit)
             w += 2;
             r++;
             extra--;
-        } else if (sjis_lead(c) && r[1] != 0) {
+        } else if (Tolvak_IsSjisLead(c) && r[1] != 0) {
             const unsigned char t = r[1];
             w[0] = static_cast<unsigned char>(c);
             w[1] = t;

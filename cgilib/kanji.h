@@ -47,6 +47,12 @@ enum KanjiCode : int {
 // Shift_JIS.
 extern KanjiCode Tolvak_LastCode;
 
+// Whether the Shift_JIS byte c is a lead byte, which takes the byte after it along.
+constexpr bool Tolvak_IsSjisLead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
 // The full-width Shift_JIS character, lead byte in the high half, for each half-width katakana
 // byte 0xA1-0xDF (index byte - 0xA1). The sound marks 0xDE and 0xDF become the spacing marks
 // 814A and 814B; no mark is ever merged with the kana before it.

@@ -14,6 +14,7 @@
 #include "board_files.h"
 #include "commentlog.h"
 #include "form.h"
+#include "kanji.h"
 #include "number.h"
 #include "output.h"
 #include "post.h"
@@ -120,7 +121,7 @@ bool ends_inside_a_character(const char *unit)
     std::int64_t i = 0;
     while (i < UNIT_BYTES) {
         const unsigned char c = unit[i];
-        i += (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC) ? 2 : 1;
+        i += Tolvak_IsSjisLead(c) ? 2 : 1;
     }
     return i != UNIT_BYTES;
 }

@@ -49,6 +49,15 @@ struct Call {
     long long count = 0;
 };
 
+// Runs the post under strace, which does what (error=EIO, signal=SIGKILL) at the call c.
+zt_test::RunOptions injecting(const Call &c, const std::string &what)
+{
+    zt_test::RunOptions options;
+    options.prefix = {STRACE, "-qq", "-o", "/dev/null", "-e",
+                      "inject=" + c.name + ":" + what + ":when=" + std::to_string(c.ordinal)};
+    return options;
+}
+
 // The board that a fault is injected into: its files before the post, and the post.
 struct Scenario {
     std::string name;
@@ -305,10 +314,8 @@ TEST_P(FaultInjection, EachCallFails)
         for (const char *error : {"EIO", "ENOSPC"}) {
             if (std::string(error) == "ENOSPC" && !can_run_out_of_room(c))
                 continue;
-            zt_test::RunOptions options;
-            options.prefix = {STRACE, "-qq", "-o", "/dev/null", "-e",
-                              "inject=" + c.name + ":error=" + error + ":when=" + std::to_string(c.ordinal)};
-            run_fault(s, c.line + " fails with " + error, options, &tally, c.name == "rmdir");
+            run_fault(s, c.line + " fails with " + error, injecting(c, std::string("error=") + error),
+                      &tally, c.name == "rmdir");
             tally.by_kind[c.name]++;
             if (HasFailure())
                 return;
@@ -323,10 +330,7 @@ TEST_P(FaultInjection, KilledAtEachCall)
     const auto calls = clean_calls(s);
     Tally tally;
     for (const Call &c : calls) {
-        zt_test::RunOptions options;
-        options.prefix = {STRACE, "-qq", "-o", "/dev/null", "-e",
-                          "inject=" + c.name + ":signal=SIGKILL:when=" + std::to_string(c.ordinal)};
-        run_fault(s, "SIGKILL as " + c.line + " begins", options, &tally, true);
+        run_fault(s, "SIGKILL as " + c.line + " begins", injecting(c, "signal=SIGKILL"), &tally, true);
         tally.by_kind[c.name]++;
         if (HasFailure())
             return;
