@@ -211,30 +211,28 @@ int theme(const Arguments &arguments)
     printf("the theme is in place (%zu bytes)\n", sjis.size());
     if (sjis.empty())
         message("warning: an empty theme shows nothing; theme --clear brings back the default");
-    if (sjis.size() > THEME_SHOWN_BYTES) {
-        const std::size_t whole = whole_characters(sjis, THEME_SHOWN_BYTES);
-        message("warning: the theme has %zu bytes and the board shows only its first %zu: "
+    if (sjis.size() > THEME_BYTES) {
+        const std::size_t whole = whole_characters(sjis, THEME_BYTES);
+        message("warning: the theme has %zu bytes and the board shows only its first %d: "
                 "\"%s\"%s",
-                sjis.size(), THEME_SHOWN_BYTES, sjis_to_utf8(sjis.substr(0, whole)).c_str(),
-                whole < THEME_SHOWN_BYTES ? ", and half of the character after it" : "");
+                sjis.size(), THEME_BYTES, sjis_to_utf8(sjis.substr(0, whole)).c_str(),
+                whole < THEME_BYTES ? ", and half of the character after it" : "");
     }
     return 0;
 }
 
 void status_text(const std::string &dir)
 {
-    struct stat st;
-    if (stat(board_path(dir, TEXT_FILE).c_str(), &st) != 0) {
+    const long long size = text_size(board_path(dir, TEXT_FILE).c_str());
+    if (size < 0) {
         printf("text         missing: every post is refused (code -11)\n");
         return;
     }
-    const long long size = st.st_size;
-    const long long pages = size == 0 ? 1 : (size - 1) / TEXT_PAGE_BYTES + 1;
-    const long long current = size / TEXT_PAGE_BYTES + 1;
-    const long long left = (TEXT_PAGE_BYTES - size % TEXT_PAGE_BYTES) / UNIT_BYTES;
+    const long long pages = text_page_count(size);
     printf("text         %lld bytes, %lld posts, %lld page%s; page %lld is being written, "
            "%lld posts left\n",
-           size, size / UNIT_BYTES, pages, pages == 1 ? "" : "s", current, left);
+           size, size / UNIT_BYTES, pages, pages == 1 ? "" : "s",
+           static_cast<long long>(page_being_written(size)), static_cast<long long>(units_left(size)));
     if (size % UNIT_BYTES != 0)
         printf("             warning: not a whole number of 8-byte posts\n");
 }
@@ -246,9 +244,9 @@ void status_theme(const std::string &dir)
         printf("theme        none: the board shows its default theme\n");
         return;
     }
-    const std::string shown = theme.substr(0, THEME_SHOWN_BYTES);
+    const std::string shown = theme.substr(0, THEME_BYTES);
     printf("theme        \"%s\" (%zu bytes%s)\n", sjis_to_utf8(shown).c_str(), theme.size(),
-           theme.size() > THEME_SHOWN_BYTES ? ", the first 60 shown" : "");
+           theme.size() > THEME_BYTES ? ", the first 60 shown" : "");
 }
 
 void status_last_poster(const std::string &dir)
@@ -262,13 +260,9 @@ void status_last_poster(const std::string &dir)
         printf("last poster  nobody yet\n");
         return;
     }
-    const std::size_t end = bytes.find('\n');
-    const std::string name = bytes.substr(0, end);
-    std::string address = end == std::string::npos ? "" : bytes.substr(end + 1);
-    if (const std::size_t line_end = address.find('\n'); line_end != std::string::npos)
-        address.resize(line_end);
-    printf("last poster  \"%s\" from %s\n", sjis_to_utf8(name).c_str(),
-           sjis_to_utf8(address).c_str());
+    const LastPoster last = split_last_poster(bytes);
+    printf("last poster  \"%s\" from %s\n", sjis_to_utf8(last.name).c_str(),
+           sjis_to_utf8(last.address).c_str());
 }
 
 void status_lock(const std::string &dir)
@@ -292,16 +286,19 @@ void status_lock(const std::string &dir)
 void status_logs(const std::string &dir)
 {
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
-        std::string log;
         std::vector<std::string> records;
-        if (!read_whole_file(board_path(dir, comment_log_name(digit)), &log))
+        CommentLog_State log;
+        if (!list_comment_log(board_path(dir, comment_log_name(digit)), &records, &log))
             printf("log %d        missing: gets no records\n", digit);
-        else if (!read_comment_log(log, &records))
-            printf("log %d        %zu bytes, header unreadable: the programs will start it "
-                   "afresh\n",
-                   digit, log.size());
+        else if (log.header == COMMENT_HEADER_SHORT)
+            printf("log %d        %lld bytes, too short for its header: gets no records\n", digit,
+                   log.size);
+        else if (log.header != COMMENT_HEADER_SOUND)
+            printf("log %d        %lld bytes, header %s: the programs will start it afresh\n",
+                   digit, log.size,
+                   log.header == COMMENT_HEADER_UNREADABLE ? "unreadable" : "out of range");
         else
-            printf("log %d        %zu bytes, %zu record%s\n", digit, log.size(), records.size(),
+            printf("log %d        %lld bytes, %zu record%s\n", digit, log.size, records.size(),
                    records.size() == 1 ? "" : "s");
     }
 }
@@ -410,16 +407,16 @@ int print_log(const Arguments &arguments)
     if (!is_board(dir))
         return EXIT_FAILED;
     const std::string path = board_path(dir, comment_log_name(static_cast<int>(digit)));
-    std::string log;
     std::vector<std::string> records;
-    if (!read_whole_file(path, &log)) {
-        message("cannot read %s: %s", path.c_str(), strerror(errno));
+    CommentLog_State log;
+    if (!list_comment_log(path, &records, &log)) {
+        message("cannot read %s: %s", path.c_str(), errno ? strerror(errno) : "not a log");
         return EXIT_FAILED;
     }
-    if (!read_comment_log(log, &records)) {
-        message("%s: the header cannot be read", path.c_str());
-        return EXIT_FAILED;
-    }
+    if (log.header == COMMENT_HEADER_UNREADABLE || log.header == COMMENT_HEADER_OUT_OF_RANGE)
+        message("warning: %s: the header %s; the programs replace it with a fresh one, and "
+                "list the log as below until a new lap begins",
+                path.c_str(), log.header == COMMENT_HEADER_UNREADABLE ? "cannot be read" : "is out of range");
     for (const auto &record : records)
         printf("%s\n", sjis_to_utf8(record).c_str());
     return 0;

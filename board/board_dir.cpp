@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr std::size_t HEADER_BYTES = 18;
-
 std::string system_problem(const std::string &what, const std::string &path)
 {
     return what + " " + path + ": " + strerror(errno);
@@ -99,80 +97,24 @@ bool rename_new(const std::string &from, const std::string &to)
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
-// A header offset as the comment log reads it: white space, then 1 to 8 hex digits.
-bool read_offset(std::string_view log, std::size_t *pos, unsigned long *value)
-{
-    while (*pos < log.size() && (log[*pos] == ' ' || (log[*pos] >= '\t' && log[*pos] <= '\r')))
-        ++*pos;
-    int digits = 0;
-    unsigned long n = 0;
-    for (; digits < 8 && *pos < log.size(); digits++, ++*pos) {
-        const char c = log[*pos];
-        const int d = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
-        if (d < 0)
-            break;
-        n = n * 16 + static_cast<unsigned long>(d);
-    }
-    *value = n;
-    return digits > 0;
-}
-
-// A record length in the second walk: white space, then up to 4 hex digits.
-bool read_length(std::string_view log, std::size_t *pos, unsigned long *value)
-{
-    std::size_t p = *pos;
-    while (p < log.size() && (log[p] == ' ' || (log[p] >= '\t' && log[p] <= '\r')))
-        p++;
-    const std::size_t start = p;
-    unsigned long n = 0;
-    for (; p < log.size() && p - start < 4; p++) {
-        const char c = log[p];
-        const int d = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
-        if (d < 0)
-            break;
-        n = n * 16 + static_cast<unsigned long>(d);
-    }
-    if (p == start)
-        return false;
-    *pos = p;
-    *value = n;
-    return true;
-}
-
-// Copies one record's content from pos up to its LF (consumed). False when the walk ends
-// there: the end of the file, or a byte 0xFF, which the listing takes for the end.
-bool read_content(std::string_view log, std::size_t *pos, std::vector<std::string> *records)
-{
-    std::string content;
-    while (*pos < log.size()) {
-        const char c = log[(*pos)++];
-        if (static_cast<unsigned char>(c) == 0xFF)
-            break;
-        if (c == '\n') {
-            records->push_back(content);
-            return true;
-        }
-        content += c;
-    }
-    return false;  // a record cut off by the end of the file is not counted
-}
-
 }  // namespace
+
+// A file name of the pattern for the log's digit.
+static std::string digit_name(const char *pattern, int digit)
+{
+    char name[64];
+    snprintf(name, sizeof name, pattern, '0' + digit);
+    return name;
+}
 
 std::string comment_log_name(int digit)
 {
-    return "zt/zt-com" + std::to_string(digit) + ".txt";
+    return digit_name(COMMENT_LOG, digit);
 }
 
 std::string record_template_name(int digit)
 {
-    return "zt/zt-com" + std::to_string(digit) + ".htm";
+    return digit_name(RECORD_TEMPLATE, digit);
 }
 
 std::string board_path(const std::string &dir, const char *name)
@@ -217,10 +159,8 @@ bool replace_file(const std::string &path, std::string_view bytes, std::string *
 
 std::string empty_comment_log(long long bytes)
 {
-    char header[HEADER_BYTES + 1];
-    snprintf(header, sizeof header, "%08llx\n%08llx\n", bytes, bytes);
-    std::string log(header, HEADER_BYTES);
-    log.resize(static_cast<std::size_t>(bytes), '\0');
+    std::string log(static_cast<std::size_t>(bytes), '\0');
+    CommentLog_FormatHeader(log.data(), bytes, bytes);
     return log;
 }
 
@@ -241,10 +181,12 @@ bool prepare_board(const std::string &dir, long long log_bytes, std::string *pro
         }
         files.emplace_back(source.name, bytes);
     }
-    files.emplace_back("zt-text.txt", "");
-    files.emplace_back("zt-jti.txt", NOBODY_LAST_POSTER);
+    // Named as under zt/, which the staging directory becomes.
+    const auto in_zt = [](const std::string &name) { return name.substr(name.find('/') + 1); };
+    files.emplace_back(in_zt(TEXT_FILE), "");
+    files.emplace_back(in_zt(LAST_POSTER_FILE), NOBODY_LAST_POSTER);
     for (int digit = 1; digit <= COMMENT_LOGS; digit++)
-        files.emplace_back("zt-com" + std::to_string(digit) + ".txt", empty_comment_log(log_bytes));
+        files.emplace_back(in_zt(comment_log_name(digit)), empty_comment_log(log_bytes));
 
     if (!make_directories(dir, problem))
         return false;
@@ -282,41 +224,22 @@ bool prepare_board(const std::string &dir, long long log_bytes, std::string *pro
     return true;
 }
 
-bool read_comment_log(std::string_view log, std::vector<std::string> *records)
+// Collects a walk's pieces into whole records, without their LFs.
+static void collect(const CommentLog_Piece &piece, void *context)
+{
+    auto *records = static_cast<std::vector<std::string> *>(context);
+    if (piece.first)
+        records->emplace_back();
+    records->back().append(piece.bytes, piece.last ? piece.size - 1 : piece.size);
+}
+
+bool list_comment_log(const std::string &path, std::vector<std::string> *records,
+                      CommentLog_State *state)
 {
     records->clear();
-    std::size_t pos = 0;
-    unsigned long head, old_head;
-    if (!read_offset(log, &pos, &head) || !read_offset(log, &pos, &old_head))
+    if (CommentLog_Inspect(path.c_str(), state) != 0)
         return false;
-    if (head < HEADER_BYTES || head > log.size() || old_head < HEADER_BYTES ||
-        old_head > log.size())
-        return false;
-
-    // The current lap: every line from the head offset to the end of the file.
-    pos = head;
-    while (pos + 5 <= log.size()) {
-        pos += 5;
-        if (!read_content(log, &pos, records))
-            break;
-    }
-    // The previous lap: its records that lie wholly below the head offset are intact. The
-    // lengths find that boundary; a record whose line does not end where its length says
-    // ends the walk, as on the board page, so that a length field that the current lap cut
-    // in two lists no garbage.
-    const std::string_view below = log.substr(0, head);
-    pos = old_head;
-    while (pos < below.size()) {
-        const std::size_t start = pos;
-        unsigned long length;
-        if (!read_length(below, &pos, &length) || pos >= below.size())
-            break;
-        pos++;  // the TAB
-        const std::size_t end = start + length;
-        if (end <= pos || end > below.size())  // no room for the LF, or over the head
-            break;
-        if (!read_content(below, &pos, records) || pos != end)
-            break;
-    }
+    CommentLog_Walk(collect, records);
+    CommentLog_Close();
     return true;
 }

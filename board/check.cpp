@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -15,10 +16,6 @@
 #include "template_source.h"
 
 namespace {
-
-constexpr std::size_t HEADER_BYTES = 18;
-constexpr std::size_t LENGTH_FIELD_BYTES = 5;  // four hex digits and a TAB
-constexpr std::size_t RECORD_FRAME_BYTES = 6;  // the length field and the LF
 
 using Problems = std::vector<std::string>;
 
@@ -33,43 +30,13 @@ std::string format(const char *pattern, ...)
     return text;
 }
 
-bool is_space(char c)
+// Whether the board file name is there as a regular file; otherwise the problem, with what
+// follows from it.
+bool present(const std::string &dir, const std::string &name, const char *when_missing,
+             Problems *problems)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// A header offset as the comment log reads it: white space, then 1 to 8 hex digits.
-bool read_offset(std::string_view log, std::size_t *pos, unsigned long long *value)
-{
-    while (*pos < log.size() && is_space(log[*pos]))
-        ++*pos;
-    int digits = 0;
-    unsigned long long n = 0;
-    for (; digits < 8 && *pos < log.size() && hex_value(log[*pos]) >= 0; digits++, ++*pos)
-        n = n << 4 | static_cast<unsigned>(hex_value(log[*pos]));
-    *value = n;
-    return digits > 0;
-}
-
-// Where a file is missing, or is not a regular file, or cannot be read: the problem, or
-// nothing when it reads. bytes gets its content.
-bool read_regular(const std::string &dir, const std::string &name, const char *when_missing,
-                  std::string *bytes, Problems *problems)
-{
-    const std::string path = board_path(dir, name);
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
+    if (lstat(board_path(dir, name).c_str(), &st) != 0) {
         problems->push_back(name + ": missing" + when_missing);
         return false;
     }
@@ -77,7 +44,17 @@ bool read_regular(const std::string &dir, const std::string &name, const char *w
         problems->push_back(name + ": not a regular file" + when_missing);
         return false;
     }
-    if (!read_whole_file(path, bytes)) {
+    return true;
+}
+
+// Reads a board file that must be a regular file: false, with the problem, when it is not
+// there or cannot be read.
+bool read_regular(const std::string &dir, const std::string &name, const char *when_missing,
+                  std::string *bytes, Problems *problems)
+{
+    if (!present(dir, name, when_missing, problems))
+        return false;
+    if (!read_whole_file(board_path(dir, name), bytes)) {
         problems->push_back(name + ": cannot be read: " + strerror(errno));
         return false;
     }
@@ -104,84 +81,108 @@ void check_last_poster(const std::string &dir, Problems *problems)
     if (!read_regular(dir, LAST_POSTER_FILE, ": every post is refused (code -8)", &bytes,
                       problems))
         return;
-    std::size_t lines = 0;
-    for (char c : bytes)
-        lines += c == '\n';
-    if (lines != 2 || bytes.back() != '\n')
+    if (!split_last_poster(bytes).two_lines)
         problems->push_back(format("%s: not two lines (name and address, each ended by a line "
                                    "end) but %zu bytes holding %zu line ends",
-                                   LAST_POSTER_FILE, bytes.size(), lines));
+                                   LAST_POSTER_FILE, bytes.size(),
+                                   static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'))));
 }
 
-// The current lap: records without gaps from the head offset to the end of the file, each a
-// length of four hex digits, a TAB, one line of content and its LF where the length says.
-void check_current_lap(const std::string &name, std::string_view log, std::size_t head,
-                       Problems *problems)
+// The current lap: records without gaps from the head offset to the end of the file, each
+// a length of four hex digits, a TAB, one line of content and its LF where the length says.
+// The walk goes from line to line; the first record whose length does not describe its line
+// is the problem.
+struct LapCheck {
+    long long head;
+    long long next;        // where the next record begins
+    std::string problem;   // empty while the lap is sound
+    long long length = 0;  // the length field of the record being read
+    long long read = 0;    // its bytes so far
+    bool whole = true;     // the last record ended with its LF
+};
+
+std::string no_length_field(long long offset, long long head)
 {
-    for (std::size_t at = head; at < log.size();) {
-        unsigned long length = 0;
-        bool digits = at + LENGTH_FIELD_BYTES <= log.size() && log[at + 4] == '\t';
-        for (std::size_t i = 0; digits && i < 4; i++) {
-            const int d = hex_value(log[at + i]);
-            digits = d >= 0;
-            length = length << 4 | static_cast<unsigned long>(d < 0 ? 0 : d);
-        }
-        if (!digits || length < RECORD_FRAME_BYTES) {
-            problems->push_back(format("%s: the record at offset %zu has no length field: the "
-                                       "records from the head offset %zu do not reach the end "
-                                       "of the file",
-                                       name.c_str(), at, head));
-            return;
-        }
-        const std::size_t end = at + length;
-        const std::size_t line_end = log.find('\n', at + LENGTH_FIELD_BYTES);
-        if (end > log.size() || line_end != end - 1) {
-            problems->push_back(format("%s: the record at offset %zu does not end where its "
-                                       "length (%lu bytes) says",
-                                       name.c_str(), at, length));
-            return;
-        }
-        at = end;
+    return format("the record at offset %lld has no length field: the records from the head "
+                  "offset %lld do not reach the end of the file",
+                  offset, head);
+}
+
+std::string wrong_length(long long offset, long long length)
+{
+    return format("the record at offset %lld does not end where its length (%lld bytes) says",
+                  offset, length);
+}
+
+void check_record(const CommentLog_Piece &piece, void *context)
+{
+    auto *lap = static_cast<LapCheck *>(context);
+    if (piece.previous || !lap->problem.empty())
+        return;
+    if (piece.first) {
+        lap->length = piece.length;
+        lap->read = 0;
     }
+    lap->read += static_cast<long long>(piece.size);
+    lap->whole = piece.last;
+    if (!piece.last)
+        return;
+    if (lap->length < 6)
+        lap->problem = no_length_field(lap->next, lap->head);
+    else if (lap->read + 5 != lap->length)
+        lap->problem = wrong_length(lap->next, lap->length);
+    else
+        lap->next += lap->length;
 }
 
 void check_log(const std::string &dir, int digit, Problems *problems)
 {
     const std::string name = comment_log_name(digit);
-    std::string log;
-    if (!read_regular(dir, name, ": it gets no records", &log, problems))
+    if (!present(dir, name, ": it gets no records", problems))
         return;
-    if (log.size() < HEADER_BYTES) {
-        problems->push_back(format("%s: %zu bytes, too short for its header: it gets no records",
-                                   name.c_str(), log.size()));
+    CommentLog_State log;
+    if (CommentLog_Inspect(board_path(dir, name).c_str(), &log) != 0) {
+        problems->push_back(name + ": cannot be read: it gets no records");
         return;
     }
-    std::size_t pos = 0;
-    unsigned long long head, old_head;
-    if (!read_offset(log, &pos, &head) || !read_offset(log, &pos, &old_head)) {
+    LapCheck lap{log.head, log.head, {}};
+    if (log.header == COMMENT_HEADER_SOUND)
+        CommentLog_Walk(check_record, &lap, true);
+    CommentLog_Close();
+    switch (log.header) {
+    case COMMENT_HEADER_SHORT:
+        problems->push_back(format("%s: %lld bytes, too short for its header: it gets no records",
+                                   name.c_str(), log.size));
+        return;
+    case COMMENT_HEADER_UNREADABLE:
         problems->push_back(name + ": the header cannot be read: the next post or page view "
                                    "writes a fresh one, and the records shown are garbage until "
                                    "a new lap begins");
         return;
-    }
-    if (head < HEADER_BYTES || head > log.size() || old_head < HEADER_BYTES ||
-        old_head > log.size()) {
-        problems->push_back(format("%s: the header's offsets %llu and %llu do not both lie in "
-                                   "18 to %zu, the file's size",
-                                   name.c_str(), head, old_head, log.size()));
+    case COMMENT_HEADER_OUT_OF_RANGE:
+        problems->push_back(format("%s: the header's offsets %lld and %lld do not both lie in "
+                                   "18 to %lld, the file's size",
+                                   name.c_str(), log.head, log.old_head, log.size));
         return;
+    default:
+        break;
     }
-    check_current_lap(name, log, static_cast<std::size_t>(head), problems);
+    if (lap.problem.empty() && !lap.whole)
+        lap.problem = lap.length < 6 ? no_length_field(lap.next, log.head)
+                                     : wrong_length(lap.next, lap.length);
+    else if (lap.problem.empty() && lap.next < log.size)
+        lap.problem = no_length_field(lap.next, log.head);
+    if (!lap.problem.empty())
+        problems->push_back(name + ": " + lap.problem);
 }
 
 void check_templates(const std::string &dir, Problems *problems)
 {
     for (const auto &source : default_templates()) {
         const std::string name = std::string(TEMPLATE_DIR) + "/" + source.name;
-        std::string bytes;
         const bool record = std::string_view(source.name).starts_with("zt-com");
-        read_regular(dir, name, record ? ": its log gets no records" : ": its page shows an error",
-                     &bytes, problems);
+        present(dir, name, record ? ": its log gets no records" : ": its page shows an error",
+                problems);
     }
 }
 

@@ -1,364 +1,261 @@
-// A reader of the template format that follows the engine's parse and the callbacks' reads,
-// and notes every place where the result would not be what the template's author meant.
+// The template check: the engine reads the template, and the listener and the callbacks here
+// note every place where the result would not be what the template's author meant.
 #include "template_check.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+#include "template_engine.h"
 
 namespace {
 
-constexpr int END = -1;  // the end of the bytes
-constexpr int DIRECTIVE = 0x01;
-constexpr int SECTION_END = 0x02;
 constexpr int NAME_LIMIT = 19;
 constexpr int ERROR_LINES = 12;  // result codes -1 to -12 of a post
 
-// What may stand in a stretch of template.
-struct Context {
-    int callbacks;     // callback numbers 0 .. callbacks - 1 may be called
-    bool single_line;  // a line end ends this stretch; a section inside it must not hold one
+// The reading in progress. The engine's listener and callbacks are plain functions, so it is
+// module state, set up by read_template for one template at a time.
+struct Reading {
+    TemplateKind kind;
+    const char *begin;        // the template's bytes
+    int callbacks;            // callback numbers 0 .. callbacks - 1 can be called here
+    bool single_line;         // a line end ends the part being read
+    bool in_error_line;       // reading one of the write page's error lines
+    long long callback;       // the number of the callback directive read last
+    int callback_depth;       // the sections around it
+    int post_directives;      // callbacks 0 of the write page
+    TemplateReading result;
 };
+Reading reading;
 
-class Checker {
-public:
-    Checker(TemplateKind kind, std::string_view bytes, int first_line)
-        : kind_(kind), bytes_(bytes), line_(first_line)
-    {
-    }
+int line_of(const char *at)
+{
+    return 1 + static_cast<int>(std::count(reading.begin, at, '\n'));
+}
 
-    std::vector<std::string> run();
-
-private:
-    bool full_variant() const
-    {
-        return kind_ == TemplateKind::write_page || kind_ == TemplateKind::record;
-    }
-
-    int get()
-    {
-        if (pos_ >= bytes_.size())
-            return END;
-        const unsigned char c = bytes_[pos_++];
-        line_ += c == '\n';
-        return c;
-    }
-
-    int peek() const
-    {
-        return pos_ < bytes_.size() ? static_cast<unsigned char>(bytes_[pos_]) : END;
-    }
-
-    void problem(int line, const char *format, ...) __attribute__((format(printf, 3, 4)));
-
-    void text(int terminator, const Context &context, int depth);
-    void directive(const Context &context, int depth, int line);
-    bool name(int delimiter, const char *directive, int line, int other = END);
-    bool number(long *value);
-    void callback(long n, const Context &context, int depth, int line);
-    void section(const Context &context, int depth, int line);
-    void error_lines(int line);
-
-    TemplateKind kind_;
-    std::string_view bytes_;
-    std::size_t pos_ = 0;
-    int line_;
-    int post_directives_ = 0;  // callback 0 of the write page
-    std::vector<std::string> problems_;
-};
-
-void Checker::problem(int line, const char *format, ...)
+void problem(const char *at, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void problem(const char *at, const char *format, ...)
 {
     char message[256];
     va_list args;
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    problems_.push_back("line " + std::to_string(line) + ": " + message);
+    reading.result.problems.push_back("line " + std::to_string(line_of(at)) + ": " + message);
 }
 
-std::vector<std::string> Checker::run()
+// Which directive a name belongs to, by the delimiter that should close it.
+const char *directive_of(std::int64_t delimiter)
 {
-    switch (kind_) {
-    case TemplateKind::write_page:
-        text(END, {2, false}, 0);
-        if (post_directives_ == 0)
-            problem(line_, "no callback 0: the post would never run");
-        break;
-    case TemplateKind::view_page:
-        text(END, {5, false}, 0);
-        break;
-    case TemplateKind::read_page:
-        text(END, {2, false}, 0);
-        break;
-    case TemplateKind::record:
-        text('\n', {2, true}, 0);  // only the first line becomes a record
-        break;
-    }
-    return problems_;
-}
-
-void Checker::text(int terminator, const Context &context, int depth)
-{
-    for (;;) {
-        const int line = line_;
-        const int c = get();
-        if (c == terminator)
-            return;
-        switch (c) {
-        case END:
-            if (depth > 0)
-                problem(line, "a conditional section is not closed");
-            return;
-        case DIRECTIVE:
-            directive(context, depth, line);
-            break;
-        case SECTION_END:
-            problem(line, "byte 0x02 where no callback reads it: it would be printed");
-            break;
-        case '\r':
-        case 0x1A:
-        case 0xFF:
-            problem(line, "byte 0x%02X: the programs drop it or stop reading there", c);
-            break;
-        case '\n':
-            if (context.single_line)
-                problem(line, "a line end inside a conditional section of a one-line part");
-            break;
-        default:
-            break;
-        }
+    switch (delimiter) {
+    case '%': return "%";
+    case '}': return "{";
+    case ']': return "[";
+    case '/': return "/";
+    default: return "|";
     }
 }
 
-void Checker::directive(const Context &context, int depth, int line)
+void listen(const TemplateNote &note)
 {
-    const int selector = get();
-    switch (selector) {
-    case '%':
-        name('%', "%", line);
-        break;
-    case '{':
-        name('}', "{", line);
-        break;
-    case '[':
-        if (!full_variant()) {
-            problem(line, "'[' (an environment variable) exists only in zt-write's templates");
-            break;  // the rest of it is text there
-        }
-        name(']', "[", line);
-        break;
-    case '(': {
-        long n;
-        if (!number(&n)) {
-            problem(line, "a callback directive without its number");
-            break;
-        }
-        if (peek() == ')')
-            get();
-        else
-            problem(line, "callback %ld: no ')' after the number", n);
-        callback(n, context, depth, line);
-        break;
-    }
-    case '/':
-        if (!full_variant()) {
-            problem(line, "'/' (a conditional section) exists only in zt-write's templates");
-            break;
-        }
-        section(context, depth, line);
-        break;
-    case '|':
-        for (;;) {
-            if (!name('|', "|", line, ',') || bytes_[pos_ - 1] == '|')
-                break;
-        }
-        break;
-    case END:
-        problem(line, "the template ends in a directive");
-        break;
-    default:
-        problem(line, "0x01 followed by 0x%02X is no directive: both bytes would vanish", selector);
-        break;
-    }
-}
-
-// Reads a name up to its delimiter. False when the name is not closed or is empty.
-bool Checker::name(int delimiter, const char *directive, int line, int other)
-{
-    int length = 0;
-    bool line_end = false;
-    for (;;) {
-        const int c = get();
-        if (c == END) {
-            problem(line, "'%s' directive not closed", directive);
-            return false;
-        }
-        if (c == delimiter || c == other)
-            break;
-        line_end |= c == '\n';
-        length++;
-    }
-    if (length == 0) {
-        problem(line, "'%s' directive with an empty name", directive);
-        return false;
-    }
-    if (length > NAME_LIMIT)
-        problem(line, "'%s' directive: a name of %d bytes (at most %d)", directive, length,
-                NAME_LIMIT);
-    if (line_end)
-        problem(line, "'%s' directive: the name holds a line end", directive);
-    return true;
-}
-
-bool Checker::number(long *value)
-{
-    while (peek() == ' ' || (peek() >= '\t' && peek() <= '\r'))
-        get();
-    bool negative = false;
-    if (peek() == '-' || peek() == '+')
-        negative = get() == '-';
-    if (peek() < '0' || peek() > '9')
-        return false;
-    long n = 0;
-    while (peek() >= '0' && peek() <= '9' && n < 100000000)
-        n = n * 10 + (get() - '0');
-    *value = negative ? -n : n;
-    return true;
-}
-
-void Checker::callback(long n, const Context &context, int depth, int line)
-{
-    if (n < 0 || n >= context.callbacks) {
-        if (context.callbacks == 0)
-            problem(line, "callback %ld: no callback can be called here", n);
-        else
-            problem(line, "callback %ld: this template's program has callbacks 0 to %d", n,
-                    context.callbacks - 1);
-        return;
-    }
-    switch (kind_) {
-    case TemplateKind::write_page:
-        if (n == 0) {
-            if (++post_directives_ > 1)
-                problem(line, "callback 0 runs the post and may stand only once");
-            else if (depth > 0)
-                problem(line, "callback 0 inside a conditional section");
-            else
-                error_lines(line);
-        }
-        break;
-    case TemplateKind::view_page:
-        if (n == 1) {
-            const int open = get();
-            const int digit = get();
-            if (open != '(' || digit == END) {
-                problem(line, "callback 1 needs its log's digit, as in (1)");
-                break;
+    switch (note.event) {
+    case TemplateEvent::text:
+        for (const char *p = note.from; p < note.to; p++) {
+            if (*p == TOLVAK_SECTION_END) {
+                problem(p, "byte 0x02 where no callback reads it: it would be printed");
+                if (!reading.in_error_line)
+                    reading.result.printed_controls.push_back(static_cast<std::size_t>(p - reading.begin));
             }
-            if (digit < '1' || digit > '8')
-                problem(line, "callback 1: log '%c' is none of the board's logs 1 to 8", digit);
-            if (peek() == ')')
-                get();
-            else
-                problem(line, "callback 1: no ')' after the log's digit");
-        } else if (n == 4) {
-            // The default theme is copied byte for byte when there is no theme file.
-            for (;;) {
-                const int c = get();
-                if (c == SECTION_END)
-                    break;
-                if (c == END) {
-                    problem(line, "callback 4: its default theme is not closed by 0x02");
-                    break;
-                }
-                if (c == DIRECTIVE)
-                    problem(line_, "callback 4: a directive in the default theme would be "
-                                   "printed as it stands");
-            }
+            if (*p == '\n' && reading.single_line && note.depth > 0)
+                problem(p, "a line end inside a conditional section of a one-line part");
         }
         break;
-    case TemplateKind::read_page:
-        if (n == 1) {
-            long offset;
-            if (get() != '(' || !number(&offset))
-                problem(line, "callback 1 needs its page offset, as in (-1)");
-            else if (peek() == ')')
-                get();
+    case TemplateEvent::no_directive:
+        if (note.byte == EOF)
+            problem(note.from, "the template ends in a directive");
+        else if (note.byte == '[')
+            problem(note.from, "'[' (an environment variable) exists only in zt-write's templates");
+        else if (note.byte == '/')
+            problem(note.from, "'/' (a conditional section) exists only in zt-write's templates");
+        else
+            problem(note.from, "0x01 followed by 0x%02X is no directive: both bytes would vanish",
+                    note.byte);
+        break;
+    case TemplateEvent::name: {
+        const char *directive = directive_of(note.value);
+        const long long length = note.to - note.from;
+        if (note.byte == EOF)
+            problem(note.from, "'%s' directive not closed", directive);
+        else if (length == 0)
+            problem(note.from, "'%s' directive with an empty name", directive);
+        if (length > NAME_LIMIT)
+            problem(note.from, "'%s' directive: a name of %lld bytes (at most %d)", directive,
+                    length, NAME_LIMIT);
+        if (memchr(note.from, '\n', static_cast<std::size_t>(length)))
+            problem(note.from, "'%s' directive: the name holds a line end", directive);
+        break;
+    }
+    case TemplateEvent::no_number:
+        if (note.byte == '(')
+            problem(note.from, "a callback directive without its number");
+        else
+            problem(note.from, "conditional section: no flag and '/' after the name");
+        break;
+    case TemplateEvent::no_close:
+        if (note.value == PART_FLAG)
+            problem(note.from, "conditional section: no flag and '/' after the name");
+        else if (note.value == PART_CHARACTER)
+            problem(note.from, "conditional section: no section character");
+        else
+            problem(note.from, "conditional section: no '/' after the section character");
+        break;
+    case TemplateEvent::callback: {
+        const long long n = note.value;
+        reading.callback = n;
+        reading.callback_depth = note.depth;
+        if (!reading.in_error_line)
+            reading.result.callbacks.push_back({n, static_cast<std::size_t>(note.from - reading.begin)});
+        if (note.byte != ')')
+            problem(note.from, "callback %lld: no ')' after the number", n);
+        if (n < 0 || n >= reading.callbacks) {
+            if (reading.callbacks == 0)
+                problem(note.from, "callback %lld: no callback can be called here", n);
             else
-                problem(line, "callback 1: no ')' after the offset");
+                problem(note.from, "callback %lld: this template's program has callbacks 0 to %d",
+                        n, reading.callbacks - 1);
+        } else if (reading.kind == TemplateKind::write_page && n == 0) {
+            if (++reading.post_directives > 1)
+                problem(note.from, "callback 0 runs the post and may stand only once");
+            else if (note.depth > 0)
+                problem(note.from, "callback 0 inside a conditional section");
         }
         break;
-    case TemplateKind::record:
+    }
+    case TemplateEvent::section: {
+        const int c = note.byte;
+        if (c <= ' ' || c >= 0x40)
+            problem(note.from,
+                    "section character 0x%02X: use a visible ASCII character below 0x40, which "
+                    "no Shift_JIS character holds",
+                    c);
+        if (!note.value)
+            problem(note.from, "a conditional section is not closed");
+        // Skipping ends at the first c anywhere; expanding ends at the first c read as text.
+        // Both must find the same one.
+        const void *skip_end = memchr(note.from, c, static_cast<std::size_t>(note.to - note.from));
+        if (skip_end && static_cast<const char *>(skip_end) + 1 != note.to)
+            problem(note.from, "section character '%c' stands inside a directive of its own body",
+                    c);
         break;
+    }
     }
 }
 
-// 0x01 / name / flag / c / body c
-void Checker::section(const Context &context, int depth, int line)
+// Every field is present, and nothing is written anywhere that matters.
+const char *any_field(const char *)
 {
-    if (!name('/', "/", line))
-        return;
-    long flag;
-    if (!number(&flag) || get() != '/') {
-        problem(line, "conditional section: no flag and '/' after the name");
-        return;
-    }
-    const int c = get();
-    if (c == END) {
-        problem(line, "conditional section: no section character");
-        return;
-    }
-    if (peek() == '/')
-        get();
-    else
-        problem(line, "conditional section: no '/' after the section character");
-    if (c <= ' ' || c >= 0x40)
-        problem(line,
-                "section character 0x%02X: use a visible ASCII character below 0x40, which no "
-                "Shift_JIS character holds",
-                c);
-    // Skipping ends at the first c anywhere; expanding ends at the first c read as text.
-    // Both must find the same one.
-    const std::size_t raw_end = bytes_.find(static_cast<char>(c), pos_);
-    text(c, context, depth + 1);
-    if (raw_end != std::string_view::npos && raw_end + 1 != pos_)
-        problem(line, "section character '%c' stands inside a directive of its own body", c);
+    return "";
 }
 
-// After the write page's callback 0: the rest of its line, twelve error lines, 0x02.
-void Checker::error_lines(int line)
+const char *no_variable(const char *)
 {
-    for (int c; (c = get()) != '\n';) {
-        if (c == END) {
-            problem(line, "the template ends on the line of callback 0");
-            return;
-        }
-        if (c == SECTION_END) {
-            problem(line, "byte 0x02 on the line of callback 0, before the error lines");
-            return;
-        }
+    return nullptr;
+}
+
+void write_nothing(const char *, FILE *) {}
+
+const TemplateVariant full_reading = {any_field, no_variable, write_nothing, write_nothing,
+                                      '\0', true, listen};
+const TemplateVariant query_reading = {any_field, nullptr, write_nothing, write_nothing,
+                                       '&', false, listen};
+
+const TemplateVariant &variant_of(TemplateKind kind)
+{
+    return kind == TemplateKind::write_page || kind == TemplateKind::record ? full_reading
+                                                                            : query_reading;
+}
+
+FILE *sink;
+
+// After the write page's callback 0: the rest of its line, twelve error lines and the 0x02,
+// each error line expanded as the post shows it for its code; then the completion part, on
+// which the page goes on as after an accepted post.
+void read_error_lines(Tolvak_TemplateStream *in)
+{
+    Tolvak_TemplateStream pieces(in->next, static_cast<std::size_t>(in->end - in->next));
+    const int rest = Tolvak_SkipPast(&pieces, '\n', TOLVAK_SECTION_END);
+    if (rest == EOF) {
+        problem(in->next, "the template ends on the line of callback 0");
+        return;
+    }
+    if (rest == TOLVAK_SECTION_END) {
+        problem(in->next, "byte 0x02 on the line of callback 0, before the error lines");
+        return;
     }
     for (int k = 1; k <= ERROR_LINES; k++) {
-        const int first_line = line_;
-        const std::size_t start = pos_;
-        const std::size_t end = bytes_.find_first_of(std::string_view("\n\x02", 2), start);
-        if (end == std::string_view::npos || bytes_[end] == SECTION_END) {
-            problem(first_line, "%d error lines before 0x02; twelve are needed (codes -1 to -12)",
+        const char *line = pieces.next;
+        if (Tolvak_SkipPast(&pieces, '\n', TOLVAK_SECTION_END) != '\n') {
+            problem(line, "%d error lines before 0x02; twelve are needed (codes -1 to -12)",
                     k - 1);
             return;
         }
-        Checker one(kind_, bytes_.substr(start, end - start), first_line);
-        one.text(END, {0, true}, 0);
-        problems_.insert(problems_.end(), one.problems_.begin(), one.problems_.end());
-        pos_ = end + 1;
-        line_++;
+        Tolvak_TemplateStream shown(line, static_cast<std::size_t>(in->end - line));
+        reading.in_error_line = reading.single_line = true;
+        reading.callbacks = 0;
+        expand_template(full_reading, &shown, sink, {}, '\n');
+        reading.in_error_line = reading.single_line = false;
+        reading.callbacks = 2;
     }
-    if (peek() != SECTION_END) {
-        problem(line_, "more than twelve error lines: 0x02 must follow the twelfth");
-        return;
-    }
-    get();
+    if (pieces.next == pieces.end || *pieces.next != TOLVAK_SECTION_END)
+        problem(pieces.next, "more than twelve error lines: 0x02 must follow the twelfth");
+    Tolvak_CopySection(in, nullptr);
 }
+
+// The callbacks read what the programs' callbacks read, through the same readers.
+void read_callback(Tolvak_TemplateStream *in, FILE *)
+{
+    const char *at = in->next;
+    bool closed;
+    switch (reading.kind) {
+    case TemplateKind::write_page:
+        if (reading.callback == 0 && reading.post_directives == 1 && reading.callback_depth == 0)
+            read_error_lines(in);
+        break;
+    case TemplateKind::view_page:
+        if (reading.callback == 1) {
+            const int digit = Tolvak_ReadByteArgument(in, &closed);
+            if (digit < 0)
+                problem(at, "callback 1 needs its log's digit, as in (1)");
+            else if (digit < '1' || digit > '8')
+                problem(at, "callback 1: log '%c' is none of the board's logs 1 to 8", digit);
+            if (digit >= 0 && !closed)
+                problem(at, "callback 1: no ')' after the log's digit");
+        } else if (reading.callback == 4) {
+            // The default theme is copied byte for byte when there is no theme file.
+            if (!Tolvak_CopySection(in, nullptr))
+                problem(at, "callback 4: its default theme is not closed by 0x02");
+            if (const void *directive = memchr(at, 0x01, static_cast<std::size_t>(in->next - at)))
+                problem(static_cast<const char *>(directive),
+                        "callback 4: a directive in the default theme would be printed as it stands");
+        }
+        break;
+    case TemplateKind::read_page:
+        if (reading.callback == 1) {
+            std::int64_t offset;
+            if (!Tolvak_ReadNumberArgument(in, &offset, &closed))
+                problem(at, "callback 1 needs its page offset, as in (-1)");
+            else if (!closed)
+                problem(at, "callback 1: no ')' after the offset");
+        }
+        break;
+    case TemplateKind::record:
+        break;
+    }
+}
+
+constexpr Tolvak_PageCallback reading_callbacks[] = {read_callback, read_callback, read_callback,
+                                                      read_callback, read_callback};
 
 }  // namespace
 
@@ -378,7 +275,43 @@ bool template_kind(std::string_view name, TemplateKind *kind)
     return true;
 }
 
+TemplateReading read_template(TemplateKind kind, std::string_view bytes)
+{
+    reading = {};
+    reading.kind = kind;
+    // Bytes that the programs drop, or at which they stop reading.
+    int line = 1;
+    for (const char c : bytes) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b == '\r' || b == 0x1A || b == 0xFF)
+            reading.result.problems.push_back("line " + std::to_string(line) + ": byte " +
+                                              (b == '\r' ? "0x0D" : b == 0x1A ? "0x1A" : "0xFF") +
+                                              ": the programs drop it or stop reading there");
+        line += c == '\n';
+    }
+    std::string text(bytes);
+    text.resize(Tolvak_TemplateText(text.data(), text.size()));
+    reading.begin = text.data();
+    Tolvak_TemplateStream in(text.data(), text.size());
+    const bool record = kind == TemplateKind::record;
+    reading.callbacks = kind == TemplateKind::view_page ? 5 : 2;
+    reading.single_line = record;  // only the first line becomes a record
+    // What the expansion writes goes nowhere.
+    sink = fopen("/dev/null", "w");
+    if (!sink) {
+        reading.result.problems.push_back("cannot be checked: /dev/null cannot be opened");
+        return std::move(reading.result);
+    }
+    const Tolvak_CallbackTable table(reading_callbacks, static_cast<std::size_t>(reading.callbacks));
+    expand_template(variant_of(kind), &in, sink, table, record ? '\n' : TOLVAK_TEMPLATE_END);
+    (void)fclose(sink);
+    if (kind == TemplateKind::write_page && reading.post_directives == 0)
+        problem(in.end, "no callback 0: the post would never run");
+    reading.begin = nullptr;
+    return std::move(reading.result);
+}
+
 std::vector<std::string> check_template(TemplateKind kind, std::string_view bytes)
 {
-    return Checker(kind, bytes, 1).run();
+    return read_template(kind, bytes).problems;
 }

@@ -4,6 +4,10 @@
 // message. These checks find such faults before a board is served: in the default templates
 // (by the tests) and in the templates an operator has edited (by zt-admin status).
 //
+// The template is read by the template engine itself, with a listener that the engine tells
+// what it meets and with callbacks that read their arguments as the programs' callbacks do,
+// through the same readers; so the check knows the format exactly as the programs do.
+//
 // What each kind of template may hold:
 //   write page   callback 0 once, followed by the rest of its line, exactly twelve error
 //                lines (codes -1 to -12) and the byte 0x02; afterwards callback 1 only; the
@@ -19,6 +23,7 @@
 // template as the programs read it. '[' and '/' exist only where zt-write expands.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,5 +34,19 @@ enum class TemplateKind { write_page, view_page, read_page, record };
 // false for a name that is none of the board's eleven templates.
 bool template_kind(std::string_view name, TemplateKind *kind);
 
-// The faults found in the template bytes, each beginning "line N: "; empty when sound.
+// What a reading of a template found. Offsets count in the template as the programs read it
+// (after its CR bytes are dropped and before its first 0x1A).
+struct TemplateReading {
+    std::vector<std::string> problems;  // each beginning "line N: "
+    struct Callback {
+        long long number;
+        std::size_t offset;  // of its 0x01
+    };
+    std::vector<Callback> callbacks;  // on the page's way, in order (not those of error lines)
+    std::vector<std::size_t> printed_controls;  // the 0x02 bytes that go out as text
+};
+
+TemplateReading read_template(TemplateKind kind, std::string_view bytes);
+
+// The faults found in the template bytes; empty when sound.
 std::vector<std::string> check_template(TemplateKind kind, std::string_view bytes);

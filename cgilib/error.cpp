@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "output.h"
+#include "error.h"
 
 void Tolvak_Error(const char *format, ...)
 {

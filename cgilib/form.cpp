@@ -4,10 +4,10 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "number.h"
+#include "error.h"
 #include "form.h"
 #include "kanji.h"
-#include "output.h"
+#include "number.h"
 
 char *Tolvak_Data;
 std::uint16_t Tolvak_DataCount;

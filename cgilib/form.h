@@ -1,6 +1,6 @@
-// Form intake and field index, the full form that zt-write carries. The request is read into
-// one buffer, split into names and values, URL-decoded and converted to Shift_JIS in place,
-// and indexed; lookups hand out pointers into the buffer, which the library owns until
+// Form intake and field index, the full form of the intake. The request is read into one
+// buffer, split into names and values, URL-decoded and converted to Shift_JIS in place, and
+// indexed; lookups hand out pointers into the buffer, which the library owns until
 // Tolvak_Free. Nothing is copied: every string stays where its raw text began.
 //
 // The request buffer after parsing the body "ab=c%41&d=" (n = 10):

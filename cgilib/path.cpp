@@ -1,10 +1,10 @@
-// The path builder. Tolvak_BaseDir itself is defined per configuration by the build: zt-write's
-// holds the build setting ZT_BASE_DIR, the query-string programs' is empty.
+// The path builder. Tolvak_BaseDir itself is defined per configuration by the build: the full
+// configuration's holds the build setting ZT_BASE_DIR, the query-string configuration's is empty.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "output.h"
+#include "path.h"
 
 // Where the base ends in Tolvak_BaseDir; found on the first call.
 static char *base_end;

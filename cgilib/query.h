@@ -1,7 +1,7 @@
-// The query-string form of the intake, which zt-view and zt-read carry. Nothing is read or
-// copied in advance: a lookup scans QUERY_STRING itself and returns a pointer to the raw value
-// inside it, not decoded, not converted and not terminated. The value runs on to the end of
-// the query string; every caller stops at the next '&'.
+// The query-string form of the intake. Nothing is read or copied in advance: a lookup scans
+// QUERY_STRING itself and returns a pointer to the raw value inside it, not decoded, not
+// converted and not terminated. The value runs on to the end of the query string; every
+// caller stops at the next '&'.
 #pragma once
 
 // The cached value of QUERY_STRING, taken on the first lookup that finds it set; null before.

@@ -1,8 +1,13 @@
-// The template engine's main loop and directive reader.
+// The template engine's main loop, its directive reader and the template stream's readers.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "number.h"
-#include "output.h"
 #include "template_engine.h"
 
 namespace {
@@ -26,10 +31,32 @@ struct Name {
     bool usable() const { return length > 0 && length < NAME_BYTES; }
 };
 
+void note(const TemplateVariant &variant, TemplateEvent event, const char *from, const char *to,
+          int byte = 0, std::int64_t value = 0, int depth = 0)
+{
+    if (variant.listen)
+        variant.listen({event, from, to, byte, value, depth});
+}
+
+// The first of the bytes a and b in [from, end), or end.
+const char *find_either(const char *from, const char *end, int a, int b)
+{
+    const std::size_t n = static_cast<std::size_t>(end - from);
+    const char *stop = static_cast<const char *>(memchr(from, a, n));
+    if (!stop)
+        stop = end;
+    if (b != a)
+        if (const void *other = memchr(from, b, static_cast<std::size_t>(stop - from)))
+            stop = static_cast<const char *>(other);
+    return stop;
+}
+
 // Reads a name up to its delimiter (or the other one, where a list allows two), which is
 // consumed. A name too long for the buffer is read to its end all the same and names nothing.
-void read_name(FILE *in, int delimiter, Name *name, int other = EOF)
+void read_name(const TemplateVariant &variant, Tolvak_TemplateStream *in, int delimiter,
+               Name *name, int other = EOF)
 {
+    const char *from = in->next;
     name->length = 0;
     for (;;) {
         const int c = Tolvak_GetByte(in);
@@ -42,59 +69,28 @@ void read_name(FILE *in, int delimiter, Name *name, int other = EOF)
         name->length++;
     }
     name->text[name->length < NAME_BYTES ? name->length : 0] = '\0';
-}
-
-// Takes the plain bytes that the stream holds read ahead, up to the first that needs a look
-// (a, b, or CR and 0x1A, which Tolvak_GetByte does not simply hand on), and writes them to
-// out unless out is null. glibc keeps the bytes read ahead between _IO_read_ptr and
-// _IO_read_end, where getc_unlocked takes them from one at a time; taking a run of them at
-// once reads the same bytes, and the stream goes on after them. Each of the four bytes is
-// looked for with memchr, each search no further than the nearest found so far. Elsewhere
-// nothing is taken, and every byte goes the byte-at-a-time way.
-void take_plain_run(FILE *in, FILE *out, int a, int b)
-{
-#ifdef __GLIBC__
-    char *const from = in->_IO_read_ptr;
-    char *stop = in->_IO_read_end;
-    for (const int c : {a, b, int{'\r'}, 0x1A}) {
-        if (c < 0 || stop == from)
-            continue;
-        if (void *found = memchr(from, c, static_cast<std::size_t>(stop - from)))
-            stop = static_cast<char *>(found);
-    }
-    if (stop == from)
-        return;
-    if (out)
-        fwrite_unlocked(from, 1, static_cast<std::size_t>(stop - from), out);
-    in->_IO_read_ptr = stop;
-#else
-    (void)in, (void)out, (void)a, (void)b;
-#endif
+    note(variant, TemplateEvent::name, from, from + name->length, name->end, delimiter);
 }
 
 // Reads up to and including the byte end, or to the end of the template, and copies what
-// comes before it to out unless out is null.
-void copy_until(FILE *in, FILE *out, int end)
+// comes before it to out unless out is null. True when the byte end was met.
+bool copy_until(Tolvak_TemplateStream *in, FILE *out, int end)
 {
-    for (;;) {
-        take_plain_run(in, out, end, end);
-        const int c = Tolvak_GetByte(in);
-        if (c == EOF || c == end)
-            return;
-        if (out)
-            putc_unlocked(c, out);
-    }
+    const char *from = in->next;
+    const char *stop = find_either(from, in->end, end, end);
+    if (out && stop != from)
+        fwrite_unlocked(from, 1, static_cast<std::size_t>(stop - from), out);
+    in->next = stop == in->end ? stop : stop + 1;
+    return stop != in->end;
 }
 
 // Consumes the byte c when it comes next; any other byte stays unread.
-bool expect(FILE *in, int c)
+bool expect(Tolvak_TemplateStream *in, int c)
 {
-    const int got = Tolvak_GetByte(in);
-    if (got == c)
-        return true;
-    if (got != EOF)
-        ungetc(got, in);
-    return false;
+    if (in->next == in->end || static_cast<unsigned char>(*in->next) != c)
+        return false;
+    in->next++;
+    return true;
 }
 
 bool is_empty(const TemplateVariant &variant, const char *value)
@@ -102,12 +98,12 @@ bool is_empty(const TemplateVariant &variant, const char *value)
     return *value == '\0' || *value == variant.value_end;
 }
 
-void query_string(const TemplateVariant &variant, FILE *in, FILE *out)
+void query_string(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out)
 {
     bool first = true;
     Name name;
     for (;;) {
-        read_name(in, '|', &name, ',');
+        read_name(variant, in, '|', &name, ',');
         if (name.end == EOF || name.length == 0)
             return;
         const char *value = name.usable() ? variant.find(name.text) : nullptr;
@@ -123,61 +119,80 @@ void query_string(const TemplateVariant &variant, FILE *in, FILE *out)
     }
 }
 
-void expand(const TemplateVariant &variant, FILE *in, FILE *out, Tolvak_CallbackTable table,
-            int terminator, int depth);
+bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
+            Tolvak_CallbackTable table, int terminator, int depth);
 
-void section(const TemplateVariant &variant, FILE *in, FILE *out, Tolvak_CallbackTable table,
-             int depth)
+void section(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
+             Tolvak_CallbackTable table, int depth)
 {
     Name name;
-    read_name(in, '/', &name);
+    read_name(variant, in, '/', &name);
+    if (name.end == EOF)
+        return;
     std::int64_t flag;
-    if (name.end == EOF || !Tolvak_ReadNumber(in, &flag) || !expect(in, '/'))
+    if (!Tolvak_ReadNumber(in, &flag)) {
+        note(variant, TemplateEvent::no_number, in->next, in->next, '/');
         return;
+    }
+    if (!expect(in, '/')) {
+        note(variant, TemplateEvent::no_close, in->next, in->next, '/', PART_FLAG);
+        return;
+    }
     const int c = Tolvak_GetByte(in);
-    if (c == EOF)
+    if (c == EOF) {
+        note(variant, TemplateEvent::no_close, in->next, in->next, EOF, PART_CHARACTER);
         return;
-    expect(in, '/');  // a missing closing '/' is tolerated
+    }
+    if (!expect(in, '/'))  // tolerated: the byte there is the body's first
+        note(variant, TemplateEvent::no_close, in->next, in->next, '/', PART_SECTION);
     if (name.length == 0)
         return;  // the form is consumed and the body is plain text
     const bool present = name.usable() && variant.find(name.text);
-    const bool skip = (flag == 1 && !present) || (flag == 0 && present);
-    if (skip || depth >= MAX_SECTION_DEPTH)
-        copy_until(in, nullptr, c);
-    else
-        expand(variant, in, out, table, c, depth + 1);
+    const bool skip = !variant.listen && ((flag == 1 && !present) || (flag == 0 && present));
+    const char *body = in->next;
+    const bool closed = skip || depth >= MAX_SECTION_DEPTH
+                            ? copy_until(in, nullptr, c)
+                            : expand(variant, in, out, table, c, depth + 1);
+    note(variant, TemplateEvent::section, body, in->next, c, closed, depth);
 }
 
-void expand(const TemplateVariant &variant, FILE *in, FILE *out, Tolvak_CallbackTable table,
-            int terminator, int depth)
+// Expands until the terminator; true when the terminator ended the expansion, false at the
+// end of the template.
+bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
+            Tolvak_CallbackTable table, int terminator, int depth)
 {
     terminator &= 0xFF;
     Name name;
     for (;;) {
-        take_plain_run(in, out, DIRECTIVE, terminator);
-        const int b = Tolvak_GetByte(in);
-        if (b == EOF || b == terminator)
-            return;
-        if (b != DIRECTIVE) {
-            putc_unlocked(b, out);
-            continue;
+        // The plain run up to the next 0x01 or terminator goes out at once.
+        const char *from = in->next;
+        const char *stop = find_either(from, in->end, DIRECTIVE, terminator);
+        if (stop != from) {
+            fwrite_unlocked(from, 1, static_cast<std::size_t>(stop - from), out);
+            note(variant, TemplateEvent::text, from, stop, 0, 0, depth);
         }
+        in->next = stop;
+        const int b = Tolvak_GetByte(in);
+        if (b == EOF)
+            return false;
+        if (b == terminator)
+            return true;
         const int selector = Tolvak_GetByte(in);
         switch (selector) {
-        case EOF:
-            return;
         case '%':
         case '{': {
-            read_name(in, selector == '%' ? '%' : '}', &name);
+            read_name(variant, in, selector == '%' ? '%' : '}', &name);
             const char *value = name.usable() ? variant.find(name.text) : nullptr;
             if (value)
                 (selector == '%' ? variant.write_url : variant.write_html)(value, out);
             break;
         }
         case '[': {
-            if (!variant.environment)
+            if (!variant.environment) {
+                note(variant, TemplateEvent::no_directive, stop, in->next, selector);
                 break;
-            read_name(in, ']', &name);
+            }
+            read_name(variant, in, ']', &name);
             const char *value = name.usable() ? variant.environment(name.text) : nullptr;
             if (value)
                 variant.write_html(value, out);
@@ -185,9 +200,12 @@ void expand(const TemplateVariant &variant, FILE *in, FILE *out, Tolvak_Callback
         }
         case '(': {
             std::int64_t n;
-            if (!Tolvak_ReadNumber(in, &n))
+            if (!Tolvak_ReadNumber(in, &n)) {
+                note(variant, TemplateEvent::no_number, in->next, in->next, '(');
                 break;
-            expect(in, ')');
+            }
+            const bool closed = expect(in, ')');
+            note(variant, TemplateEvent::callback, stop, in->next, closed ? ')' : EOF, n, depth);
             if (n >= 0 && static_cast<std::uint64_t>(n) < table.size() && table[n])
                 table[n](in, out);
             break;
@@ -195,96 +213,141 @@ void expand(const TemplateVariant &variant, FILE *in, FILE *out, Tolvak_Callback
         case '/':
             if (variant.sections)
                 section(variant, in, out, table, depth);
+            else
+                note(variant, TemplateEvent::no_directive, stop, in->next, selector);
             break;
         case '|':
             query_string(variant, in, out);
             break;
-        default:
-            break;  // not a selector: the 0x01 and this byte vanish
+        default:  // not a selector, or the end: the 0x01 and this byte vanish
+            note(variant, TemplateEvent::no_directive, stop, in->next, selector);
+            if (selector == EOF)
+                return false;
+            break;
         }
     }
 }
 
 }  // namespace
 
-void expand_template(const TemplateVariant &variant, FILE *in, FILE *out,
+void expand_template(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
                      Tolvak_CallbackTable table, int terminator)
 {
     expand(variant, in, out, table, terminator, 0);
 }
 
-// The page goes out in one write where it fits: a web server reads a CGI program's response
-// through a pipe, and each write wakes it, which costs more than the write itself. glibc
-// gives a pipe a 4 KiB buffer, so the board page left in a dozen writes. A pipe holds
-// 64 KiB; a longer page leaves in pieces of that size. Only the pages that a response fills
-// are ever touched.
-static char page_buffer[64 * 1024];
-
-void Tolvak_ShowPage(const char *name, Tolvak_CallbackTable table)
+Tolvak_TemplateStream::~Tolvak_TemplateStream()
 {
-    setvbuf(stdout, page_buffer, _IOFBF, sizeof page_buffer);
-    fputs_unlocked("Content-type: text/html\n\n", stdout);
-    const char *path = Tolvak_Path("%s", name);
-    FILE *page = fopen(path, "rb");
-    if (!page)
-        Tolvak_Error("Can't open %s", path);
-    Tolvak_ExpandTemplate(page, stdout, table, TOLVAK_TEMPLATE_END);
-    fclose(page);
+    free(owned);
 }
 
-bool Tolvak_ReadNumber(FILE *in, std::int64_t *value)
+std::size_t Tolvak_TemplateText(char *bytes, std::size_t n)
 {
-    int c;
-    do
-        c = Tolvak_GetByte(in);
-    while (Tolvak_IsSpace(c));
-    const bool negative = c == '-';
-    if (c == '-' || c == '+')
-        c = Tolvak_GetByte(in);
-    if (!Tolvak_IsDigit(c)) {
-        if (c != EOF)
-            ungetc(c, in);
+    if (const void *end = memchr(bytes, 0x1A, n))
+        n = static_cast<std::size_t>(static_cast<const char *>(end) - bytes);
+    char *cr = static_cast<char *>(memchr(bytes, '\r', n));
+    if (!cr)
+        return n;
+    char *w = cr;
+    for (const char *r = cr; r < bytes + n; r++)
+        if (*r != '\r')
+            *w++ = *r;
+    return static_cast<std::size_t>(w - bytes);
+}
+
+int Tolvak_OpenTemplate(const char *path, Tolvak_TemplateStream *in)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // Only a regular file is a template: a directory reads as nothing, a FIFO could block.
+    struct stat st;
+    char *bytes = nullptr;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        bytes = static_cast<char *>(malloc(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 1));
+    std::size_t n = 0;
+    while (bytes && n < static_cast<std::size_t>(st.st_size)) {
+        const ssize_t k = read(fd, bytes + n, static_cast<std::size_t>(st.st_size) - n);
+        if (k > 0)
+            n += static_cast<std::size_t>(k);
+        else if (k < 0 && errno == EINTR)
+            continue;
+        else
+            break;  // a read error ends the template there, as the end of the file would
+    }
+    (void)close(fd);  // read only: nothing is lost when the close fails
+    if (!bytes)
+        return -1;
+    free(in->owned);
+    in->owned = bytes;
+    in->next = bytes;
+    in->end = bytes + Tolvak_TemplateText(bytes, n);
+    return 0;
+}
+
+bool Tolvak_ReadNumber(Tolvak_TemplateStream *in, std::int64_t *value)
+{
+    const char *p = in->next;
+    while (p < in->end && Tolvak_IsSpace(static_cast<unsigned char>(*p)))
+        p++;
+    const bool negative = p < in->end && *p == '-';
+    if (p < in->end && (*p == '-' || *p == '+'))
+        p++;
+    if (p == in->end || !Tolvak_IsDigit(*p)) {
+        in->next = p;  // white space and a sign are consumed, as a stream reader would
         return false;
     }
     std::int64_t n = 0;
-    for (; Tolvak_IsDigit(c); c = Tolvak_GetByte(in))
-        n = Tolvak_AddDigit(n, negative, c - '0');
-    if (c != EOF)
-        ungetc(c, in);
+    for (; p < in->end && Tolvak_IsDigit(*p); p++)
+        n = Tolvak_AddDigit(n, negative, *p - '0');
+    in->next = p;
     *value = n;
     return true;
 }
 
-bool Tolvak_ReadNumberArgument(FILE *in, std::int64_t *value)
+bool Tolvak_ReadNumberArgument(Tolvak_TemplateStream *in, std::int64_t *value, bool *closed)
 {
     if (!expect(in, '(') || !Tolvak_ReadNumber(in, value))
         return false;
-    expect(in, ')');
+    const bool close = expect(in, ')');
+    if (closed)
+        *closed = close;
     return true;
 }
 
-int Tolvak_ReadByteArgument(FILE *in)
+int Tolvak_ReadByteArgument(Tolvak_TemplateStream *in, bool *closed)
 {
     if (!expect(in, '('))
         return -1;
     const int c = Tolvak_GetByte(in);
     if (c == EOF)
         return -1;
-    expect(in, ')');
+    const bool close = expect(in, ')');
+    if (closed)
+        *closed = close;
     return c;
 }
 
-void Tolvak_CopySection(FILE *in, FILE *out)
+bool Tolvak_CopySection(Tolvak_TemplateStream *in, FILE *out)
 {
-    copy_until(in, out, TOLVAK_SECTION_END);
+    return copy_until(in, out, TOLVAK_SECTION_END);
 }
 
-int Tolvak_SkipPast(FILE *in, int a, int b)
+int Tolvak_SkipPast(Tolvak_TemplateStream *in, int a, int b)
 {
-    for (;;) {
-        take_plain_run(in, nullptr, a, b);
-        const int c = Tolvak_GetByte(in);
-        if (c == EOF || c == a || c == b)
-            return c;
+    const char *stop = find_either(in->next, in->end, a, b);
+    if (stop == in->end) {
+        in->next = stop;
+        return EOF;
     }
+    in->next = stop + 1;
+    return static_cast<unsigned char>(*stop);
+}
+
+bool Tolvak_SkipLines(Tolvak_TemplateStream *in, int n)
+{
+    for (int piece = 0; piece < n; piece++)
+        if (Tolvak_SkipPast(in, '\n', TOLVAK_SECTION_END) != '\n')
+            return false;
+    return in->next != in->end && *in->next != TOLVAK_SECTION_END;
 }

@@ -1,11 +1,47 @@
 // The engine that both template variants share: the main loop, the directive reader and the
 // stream readers of the callbacks. A variant is a small table of what differs: where a field's
 // value comes from, how it is written, and whether '[' and '/' exist.
+//
+// A variant may carry a listener, which the engine tells what it meets on its way through a
+// template; the one grammar of the format is then also the one that checks a template. Under
+// a listener every section body is expanded, whatever its field, so that the listener sees
+// all of it. The programs' variants have none.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "template.h"
+
+enum class TemplateEvent {
+    text,          // [from, to) copied as text
+    no_directive,  // 0x01 and the byte at from vanished (byte: that byte, or EOF at the end)
+    name,          // a name [from, to); byte: what ended it (EOF at the end); value: the
+                   // delimiter that should have
+    no_number,     // no number at from where the directive (byte: its selector) needs one
+    no_close,      // a section's part did not come at from; value: which (TemplatePart)
+    callback,      // a callback directive, [from, to) its bytes; value: its number; byte: ')'
+                   // when it was closed, else EOF
+    section,       // a section body [from, to) with character byte; value 1 when byte ended it
+};
+
+// The parts of a section directive whose absence no_close tells.
+enum TemplatePart : int {
+    PART_FLAG = 1,       // '/' after the flag
+    PART_CHARACTER = 2,  // the section character itself
+    PART_SECTION = 3,    // '/' after the section character (tolerated)
+};
+
+struct TemplateNote {
+    TemplateEvent event;
+    const char *from;
+    const char *to;
+    int byte;
+    std::int64_t value;
+    int depth;  // sections around the place, 0 at the top
+};
+
+using TemplateListener = void (*)(const TemplateNote &note);
 
 struct TemplateVariant {
     const char *(*find)(const char *name);             // a field's value, or null when absent
@@ -14,7 +50,8 @@ struct TemplateVariant {
     void (*write_html)(const char *value, FILE *out);  // '{' and '['
     char value_end;  // a value that starts with this byte (or NUL) is empty
     bool sections;   // '/' (conditional sections) exists
+    TemplateListener listen = nullptr;
 };
 
-void expand_template(const TemplateVariant &variant, FILE *in, FILE *out,
+void expand_template(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
                      Tolvak_CallbackTable table, int terminator);

@@ -1,9 +1,9 @@
-// The full template variant of zt-write: fields from the decoded field index, written
-// through the URL and HTML encoders; '[' and '/' exist.
+// The full template variant: fields from the decoded field index, written through the URL
+// and HTML encoders; '[' and '/' exist.
 #include <cstdlib>
 
 #include "form.h"
-#include "output.h"
+#include "encode.h"
 #include "template_engine.h"
 
 static const char *environment(const char *name)
@@ -15,7 +15,8 @@ static constexpr TemplateVariant full_variant = {
     Tolvak_Find, environment, Tolvak_UrlEncode, Tolvak_HtmlEscape, '\0', true,
 };
 
-void Tolvak_ExpandTemplate(FILE *in, FILE *out, Tolvak_CallbackTable table, int terminator)
+void Tolvak_ExpandTemplate(Tolvak_TemplateStream *in, FILE *out, Tolvak_CallbackTable table,
+                           int terminator)
 {
     expand_template(full_variant, in, out, table, terminator);
 }

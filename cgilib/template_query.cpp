@@ -1,9 +1,9 @@
-// The query-string template variant of zt-view and zt-read: fields are raw values inside
-// QUERY_STRING, each ending at the next '&'. Nothing is decoded for '%' and '|'; '{' decodes
-// %xx escapes. Both escape whatever could break out of an attribute or open a tag, however it
-// arrived, so that a crafted link cannot put markup into the page.
+// The query-string template variant: fields are raw values inside QUERY_STRING, each ending
+// at the next '&'. Nothing is decoded for '%' and '|'; '{' decodes %xx escapes. Both escape
+// whatever could break out of an attribute or open a tag, however it arrived, so that a
+// crafted link cannot put markup into the page.
+#include "encode.h"
 #include "number.h"
-#include "output.h"
 #include "query.h"
 #include "template_engine.h"
 
@@ -46,7 +46,8 @@ static constexpr TemplateVariant query_variant = {
     Tolvak_QueryFind, nullptr, write_raw, write_html, '&', false,
 };
 
-void Tolvak_ExpandTemplate(FILE *in, FILE *out, Tolvak_CallbackTable table, int terminator)
+void Tolvak_ExpandTemplate(Tolvak_TemplateStream *in, FILE *out, Tolvak_CallbackTable table,
+                           int terminator)
 {
     expand_template(query_variant, in, out, table, terminator);
 }

@@ -1,11 +1,12 @@
-// The comment log: the current log's stream and offsets, the header, the append and the two
-// walks of the print. The log is read and written at the descriptor level, at offsets named
-// in each call: reads go through one fixed window of the file, out of which a print takes
-// each record's line whole, and an append frames its record there and writes it at once.
-// Nothing is allocated. Offsets are 64-bit here and checked against the file before they are used, so
-// no header or length field, however damaged, moves a read or a write outside the file.
+// The comment log: the current log's stream and offsets, the header, the append and the walk
+// of its records. The log is read and written at the descriptor level, at offsets named in
+// each call. Three fixed buffers, each with one job: the read window, through which every read
+// of the log goes; the print's gather area, in which the lines of a walk collect before they
+// go out in one write; and the append's frame, in which a record is laid out whole before it
+// is written in one call. Offsets are 64-bit here and checked against the file before they
+// are used, so no header or length field, however damaged, moves a read or a write outside
+// the file.
 #include "commentlog.h"
-#include "number.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -34,16 +35,35 @@ constexpr std::int64_t HEADER_READ_BYTES = 512;
 // The header holds 32-bit offsets, so a larger file cannot be described.
 constexpr std::int64_t MAX_LOG_BYTES = UINT32_MAX;
 
+// White space as the C locale knows it: space, TAB, LF, VT, FF, CR.
+constexpr bool is_space(int c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The value of a hex digit of either case, or -1.
+constexpr int hex_value(int c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 FILE *current;             // the current log, or null
 std::int64_t head;         // offset of the newest record
 std::int64_t old_head;     // offset of the previous lap's newest record
 std::int64_t opened_size;  // the log's size when it was opened
 
 // The bytes of the current log that were read last: [window_start, window_end) of the file,
-// read at the descriptor level in one call. A print reads a log of up to WINDOW_BYTES in one
-// read and takes whole lines out of it, rather than a byte at a time through the stream.
-// Every write to the log empties it, so it never shows bytes that have changed.
+// read at the descriptor level in one call. It holds the longest record whole, so a walk takes
+// each record in one piece out of it. Every write to the log empties it, so it never shows
+// bytes that have changed.
 constexpr std::int64_t WINDOW_BYTES = 64 * 1024;
+static_assert(COMMENT_RECORD_MAX <= WINDOW_BYTES, "the window holds any record whole");
 char window[WINDOW_BYTES];
 std::int64_t window_start;
 std::int64_t window_end;
@@ -72,29 +92,13 @@ bool fill_window(std::int64_t from, std::int64_t to)
     return true;
 }
 
-// Reads the current log from pos, counting where it stands, and reads nothing at or past
-// limit: there it reports the end as EOF does, as it does at the end of the file. A read that
-// leaves the window refills it from there, with at most chunk bytes.
-//
-// What a walk prints it gathers in the window itself: each line is moved down to the end of
-// the lines before it, over the length fields already passed, and the gathered bytes go out
-// in one write before the window is refilled and when the walk ends. That spoils the
-// window's bytes from where the walk began; finish() drops them from the window.
+// Reads the current log from pos through the window, and reads nothing at or past limit:
+// there it reports the end as EOF does, as it does at the end of the file. A read that leaves
+// the window refills it from there, with at most chunk bytes.
 struct Reader {
     std::int64_t pos;
     std::int64_t limit;
     std::int64_t chunk = WINDOW_BYTES;
-    FILE *out = nullptr;
-    char *gathered = nullptr;  // the lines gathered so far begin here
-    char *gathered_end = nullptr;
-
-    // Writes out what was gathered.
-    void flush()
-    {
-        if (gathered != gathered_end)
-            fwrite_unlocked(gathered, 1, static_cast<std::size_t>(gathered_end - gathered), out);
-        gathered = gathered_end = nullptr;
-    }
 
     // Makes the byte at pos readable; false at the end.
     bool ready()
@@ -103,7 +107,6 @@ struct Reader {
             return false;
         if (pos >= window_start && pos < window_end)
             return true;
-        flush();
         return fill_window(pos, pos + chunk < limit ? pos + chunk : limit);
     }
 
@@ -114,7 +117,7 @@ struct Reader {
         return static_cast<unsigned char>(window[pos++ - window_start]);
     }
 
-    void unget(int) { pos--; }
+    void unget() { pos--; }
 
     // The readable bytes from pos on that the window holds, at least one unless at the end.
     std::int64_t run()
@@ -125,29 +128,16 @@ struct Reader {
         return end - pos;
     }
 
-    char *here() const { return window + (pos - window_start); }
+    const char *here() const { return window + (pos - window_start); }
 
-    // Takes the next length bytes, which the window holds, into what is printed.
-    void gather(std::int64_t length)
+    // Reads the window anew from pos, when it does not start there and the file goes on
+    // beyond it: a record that the window holds only in part then lies in it whole. False
+    // when there is nothing more to read.
+    bool restart()
     {
-        char *from = here();
-        if (!gathered)
-            gathered = gathered_end = from;
-        if (gathered_end != from)
-            memmove(gathered_end, from, static_cast<std::size_t>(length));
-        gathered_end += length;
-        pos += length;
-    }
-
-    // Writes what is left and keeps of the window only the bytes below the walk's start at,
-    // which the gathering did not touch.
-    void finish(std::int64_t at)
-    {
-        flush();
-        if (window_end > at)
-            window_end = at;
-        if (window_end <= window_start)
-            forget_window();
+        if (pos >= limit || window_start == pos || window_end >= limit)
+            return false;
+        return fill_window(pos, limit);
     }
 };
 
@@ -156,17 +146,16 @@ struct Reader {
 bool read_hex(Reader &in, int max_digits, std::int64_t *value)
 {
     int c = in.get();
-    while (Tolvak_IsSpace(c))
+    while (is_space(c))
         c = in.get();
     std::int64_t v = 0;
     int digits = 0;
-    // EOF, cast to a byte, is 0xFF: not a digit either.
-    for (int d; digits < max_digits && (d = Tolvak_HexValue(static_cast<unsigned char>(c))) >= 0;) {
+    for (int d; digits < max_digits && (d = hex_value(c)) >= 0;) {
         v = v << 4 | d;
         c = ++digits < max_digits ? in.get() : EOF;
     }
     if (c != EOF)
-        in.unget(c);
+        in.unget();
     *value = v;
     return digits > 0;
 }
@@ -177,6 +166,19 @@ char *put_hex(std::int64_t value, int digits, char *to)
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
         *to++ = HEX_DIGITS[value >> shift & 0xF];
     return to;
+}
+
+// The length that a record's field at p gives: four hex digits and a TAB, else -1.
+std::int64_t length_field(const char *p)
+{
+    std::int64_t length = 0;
+    for (int i = 0; i < LENGTH_DIGITS; i++) {
+        const int d = hex_value(static_cast<unsigned char>(p[i]));
+        if (d < 0)
+            return -1;
+        length = length << 4 | d;
+    }
+    return p[LENGTH_DIGITS] == '\t' ? length : -1;
 }
 
 // Writes bytes at offset of the current log, all of them; false when a write fails or stores
@@ -217,16 +219,59 @@ bool write_header(std::int64_t h, std::int64_t o)
 {
     forget_window();
     char header[COMMENT_HEADER_BYTES];
-    char *end = put_hex(h, OFFSET_DIGITS, header);
-    *end++ = '\n';
-    end = put_hex(o, OFFSET_DIGITS, end);
-    *end++ = '\n';
-    return write_at(header, end - header, 0);
+    CommentLog_FormatHeader(header, h, o);
+    return write_at(header, COMMENT_HEADER_BYTES, 0);
 }
 
-// Takes the rest of a line, its LF included, into what in prints; false at the end of what in
-// may read, which ends a walk.
-bool copy_line(Reader &in)
+// Holds the current log with flock: shared while reading, exclusive while writing. Where the
+// file system has no such locks the log is used without them, as before they were taken.
+void hold(int how)
+{
+    (void)flock(fileno(current), how);
+}
+
+// Opens path in mode and makes it current, reads its header and fills *state. The offsets a
+// walk or an append starts from are the header's when it is sound, else the fresh header's.
+int open_log(const char *path, const char *mode, CommentLog_State *state)
+{
+    CommentLog_Close();
+    FILE *log = fopen(path, mode);
+    if (!log)
+        return -1;
+    // Only a regular file is a log: a FIFO or a device could block the run or never end.
+    struct stat st;
+    if (fstat(fileno(log), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAX_LOG_BYTES) {
+        (void)fclose(log);  // nothing was written
+        return -1;
+    }
+    current = log;
+    // Readers hold the log shared from here to the close, and an append holds it exclusively,
+    // so that no print reads a record or a header that an append is writing. The lock goes
+    // with the descriptor, also when a run dies.
+    hold(LOCK_SH);
+    forget_window();
+    const std::int64_t size = opened_size = st.st_size;
+    *state = {size, 0, 0, COMMENT_HEADER_SOUND};
+
+    // The header, and the first records with it; a poster that only appends reads no more.
+    Reader in{0, size, HEADER_READ_BYTES};
+    std::int64_t h = 0, o = 0;
+    if (size < COMMENT_HEADER_BYTES)
+        state->header = COMMENT_HEADER_SHORT;
+    else if (!read_hex(in, OFFSET_DIGITS, &h) || !read_hex(in, OFFSET_DIGITS, &o))
+        state->header = COMMENT_HEADER_UNREADABLE;
+    else if (!offsets_usable(h, o, size))
+        state->header = COMMENT_HEADER_OUT_OF_RANGE;
+    state->head = h;
+    state->old_head = o;
+    head = state->header == COMMENT_HEADER_SOUND ? h : COMMENT_HEADER_BYTES;
+    old_head = state->header == COMMENT_HEADER_SOUND ? o : COMMENT_HEADER_BYTES;
+    return 0;
+}
+
+// Hands the rest of a record's line, its LF included, to visit, in pieces as the window
+// holds it; false when the end of what in may read comes first, which ends a walk.
+bool visit_line(Reader &in, CommentLog_Piece piece, CommentLog_Visitor visit, void *context)
 {
     for (;;) {
         const std::int64_t n = in.run();
@@ -234,9 +279,14 @@ bool copy_line(Reader &in)
             return false;
         const char *from = in.here();
         const char *lf = static_cast<const char *>(memchr(from, '\n', static_cast<std::size_t>(n)));
-        in.gather(lf ? lf - from + 1 : n);
+        piece.bytes = from;
+        piece.size = static_cast<std::size_t>(lf ? lf - from + 1 : n);
+        piece.last = lf != nullptr;
+        visit(piece, context);
+        in.pos += static_cast<std::int64_t>(piece.size);
         if (lf)
             return true;
+        piece.first = false;
     }
 }
 
@@ -254,30 +304,40 @@ bool skip(Reader &in, std::int64_t n)
     return true;
 }
 
-// First walk, over the current lap: every line from the head offset to the end of the file
-// is a record, shown without its first five bytes. Lengths are not examined. A line that the
-// window holds whole is taken at once; one that runs past the window's end, or the end of
-// the file, is taken in pieces.
-void print_current_lap(std::int64_t size, FILE *out)
+// The walk over the current lap: every line from the head offset to the end of the file is
+// a record, less its first five bytes. Lengths are not examined unless asked for.
+void walk_current_lap(std::int64_t size, CommentLog_Visitor visit, void *context, bool lengths)
 {
-    if (head >= size)
-        return;
-    Reader in{head, size, WINDOW_BYTES, out};
+    Reader in{head, size};
     for (;;) {
         const std::int64_t n = in.run();  // may refill the window: before here()
         if (n > LENGTH_FIELD_BYTES) {
-            const char *content = in.here() + LENGTH_FIELD_BYTES;
+            const char *record = in.here();
+            const char *content = record + LENGTH_FIELD_BYTES;
             const std::size_t rest = static_cast<std::size_t>(n - LENGTH_FIELD_BYTES);
             if (const char *lf = static_cast<const char *>(memchr(content, '\n', rest))) {
-                in.pos += LENGTH_FIELD_BYTES;
-                in.gather(lf - content + 1);
+                const std::size_t bytes = static_cast<std::size_t>(lf - content + 1);
+                visit({content, bytes, in.pos, lengths ? length_field(record) : -1, true, true,
+                       false},
+                      context);
+                in.pos += LENGTH_FIELD_BYTES + static_cast<std::int64_t>(bytes);
                 continue;
             }
         }
-        if (!skip(in, LENGTH_FIELD_BYTES) || !copy_line(in))
-            break;
+        if (in.restart())
+            continue;
+        // A line longer than the window, or one that the end of the file cuts off.
+        CommentLog_Piece piece{nullptr, 0, in.pos, -1, true, false, false};
+        if (lengths) {
+            char field[LENGTH_FIELD_BYTES];
+            for (char &c : field)
+                c = static_cast<char>(in.get());
+            piece.length = length_field(field);
+            in.pos = piece.offset;
+        }
+        if (!skip(in, LENGTH_FIELD_BYTES) || !visit_line(in, piece, visit, context))
+            return;
     }
-    in.finish(head);
 }
 
 // The length of the record at p, when the n bytes from p hold it whole and sound: four hex
@@ -289,7 +349,7 @@ std::int64_t whole_record(const char *p, std::int64_t n)
         return 0;
     std::int64_t length = 0;
     for (int i = 0; i < LENGTH_DIGITS; i++) {
-        const int d = Tolvak_HexValue(static_cast<unsigned char>(p[i]));
+        const int d = hex_value(static_cast<unsigned char>(p[i]));
         if (d < 0)
             return 0;
         length = length << 4 | d;
@@ -301,81 +361,100 @@ std::int64_t whole_record(const char *p, std::int64_t n)
     return memchr(content, '\n', bytes) == p + length - 1 ? length : 0;
 }
 
-// Second walk, over the previous lap: its records from the old-head offset on, as long as
-// they lie wholly below the head offset, where the current lap has not overwritten them. The
-// lengths find that boundary, so they must describe the records: the walk stops after a line
-// that does not end where its length says, and it never reads at or past the head offset,
-// so damaged lengths or white space cannot lead it into the first walk's lines. A sound
-// record that the window holds whole is taken at once; any other is read byte by byte.
-void print_previous_lap(std::int64_t size, FILE *out)
+// The walk over the previous lap: its records from the old-head offset on, as long as they lie
+// wholly below the head offset, where the current lap has not overwritten them. The lengths
+// find that boundary, so they must describe the records: the walk stops after a line that
+// does not end where its length says, and it never reads at or past the head offset. A sound
+// record is taken whole out of the window; any other is read byte by byte.
+void walk_previous_lap(std::int64_t size, CommentLog_Visitor visit, void *context)
 {
     const std::int64_t limit = head < size ? head : size;
-    if (old_head >= limit)
-        return;
-    Reader in{old_head, limit, WINDOW_BYTES, out};
+    Reader in{old_head, limit};
     for (;;) {
         const std::int64_t n = in.run();  // may refill the window: before here()
         if (const std::int64_t length = n > 0 ? whole_record(in.here(), n) : 0) {
-            in.pos += LENGTH_FIELD_BYTES;
-            in.gather(length - LENGTH_FIELD_BYTES);
+            visit({in.here() + LENGTH_FIELD_BYTES,
+                   static_cast<std::size_t>(length - LENGTH_FIELD_BYTES), in.pos, length, true,
+                   true, true},
+                  context);
+            in.pos += length;
             continue;
         }
+        if (in.restart())
+            continue;
         const std::int64_t start = in.pos;
         std::int64_t length;
         if (!read_hex(in, LENGTH_DIGITS, &length) || in.get() == EOF)
-            break;
+            return;
         const std::int64_t end = start + length;
         if (end <= in.pos || end > limit)  // no room for the LF, or over the head
-            break;
-        if (!copy_line(in) || in.pos != end)
-            break;
+            return;
+        if (!visit_line(in, {nullptr, 0, start, length, true, false, true}, visit, context) ||
+            in.pos != end)
+            return;
     }
-    in.finish(old_head);
+}
+
+// What a print gathers: the lines of a walk, moved out of the window into one area that goes
+// out in one write whenever it is full, and at the end.
+char gathered[WINDOW_BYTES];
+std::size_t gathered_bytes;
+
+void flush_gathered(FILE *out)
+{
+    if (gathered_bytes > 0)
+        fwrite_unlocked(gathered, 1, gathered_bytes, out);
+    gathered_bytes = 0;
+}
+
+void gather(const CommentLog_Piece &piece, void *context)
+{
+    FILE *out = static_cast<FILE *>(context);
+    if (gathered_bytes + piece.size > sizeof gathered)
+        flush_gathered(out);
+    if (piece.size > sizeof gathered) {
+        fwrite_unlocked(piece.bytes, 1, piece.size, out);
+        return;
+    }
+    memcpy(gathered + gathered_bytes, piece.bytes, piece.size);
+    gathered_bytes += piece.size;
 }
 
 }  // namespace
 
+void CommentLog_FormatHeader(char *out, long long h, long long o)
+{
+    char *end = put_hex(h, OFFSET_DIGITS, out);
+    *end++ = '\n';
+    end = put_hex(o, OFFSET_DIGITS, end);
+    *end = '\n';
+}
+
 int CommentLog_Open(const char *path)
 {
-    CommentLog_Close();
-    FILE *log = fopen(path, "r+b");
-    if (!log)
+    CommentLog_State state;
+    if (open_log(path, "r+b", &state) != 0)
         return -1;
-    // Only a regular file is a log: a FIFO or a device could block the run or never end.
-    struct stat st;
-    if (fstat(fileno(log), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAX_LOG_BYTES) {
-        fclose(log);
-        return -1;
-    }
-    current = log;
-    // Readers hold the log shared from here to the close, and an append holds it exclusively,
-    // so that no print reads a record or a header that an append is writing. The lock goes
-    // with the descriptor, also when a run dies. Where the file system has no such locks, the
-    // log is used without them.
-    flock(fileno(log), LOCK_SH);
-    forget_window();
-    const std::int64_t size = opened_size = st.st_size;
-
-    // The header, and the first records with it; a poster that only appends reads no more.
-    Reader in{0, size, HEADER_READ_BYTES};
-    if (read_hex(in, OFFSET_DIGITS, &head) && read_hex(in, OFFSET_DIGITS, &old_head) &&
-        offsets_usable(head, old_head, size))
-        return 0;
     // Unreadable, or offsets that would put records into the header or past the end: the
     // fresh header. A file too short to hold a header is left as it is.
-    head = old_head = COMMENT_HEADER_BYTES;
-    if (size >= COMMENT_HEADER_BYTES) {
-        flock(fileno(log), LOCK_EX);
-        write_header(head, old_head);
+    if (state.header == COMMENT_HEADER_UNREADABLE || state.header == COMMENT_HEADER_OUT_OF_RANGE) {
+        hold(LOCK_EX);
+        // A header that cannot be written stays as it was; the next open tries again.
+        (void)write_header(head, old_head);
     }
     return 0;
+}
+
+int CommentLog_Inspect(const char *path, CommentLog_State *state)
+{
+    return open_log(path, "rb", state);
 }
 
 int CommentLog_Append(FILE *record)
 {
     if (!current || !record)
         return -1;
-    flock(fileno(current), LOCK_EX);  // held to the close
+    hold(LOCK_EX);  // held to the close
     const std::int64_t content = ftello(record);
     const std::int64_t size = log_size();
     if (content < 0 || size < 0)
@@ -408,26 +487,26 @@ int CommentLog_Append(FILE *record)
     if (fseeko(record, 0, SEEK_SET) != 0)
         return -1;
 
-    // The record is framed in the window (it holds the longest one) and written in one
-    // write, before the header that points to it, so a write that fails or is cut short
-    // leaves the header on the records that were complete.
-    static_assert(COMMENT_RECORD_MAX <= WINDOW_BYTES, "the window frames any record");
+    // The record is framed whole and written in one write, before the header that points to
+    // it, so a write that fails or is cut short leaves the header on the records that were
+    // complete.
+    static char frame[COMMENT_RECORD_MAX];
     forget_window();
-    char *text = put_hex(length, LENGTH_DIGITS, window);
+    char *text = put_hex(length, LENGTH_DIGITS, frame);
     *text++ = '\t';
     const std::size_t got = fread_unlocked(text, 1, static_cast<std::size_t>(content), record);
     memset(text + got, ' ', static_cast<std::size_t>(content) - got);  // exactly the length announced
     for (char *lf = text; (lf = static_cast<char *>(memchr(lf, '\n', text + content - lf)));)
         *lf = ' ';  // one line
     text[content] = '\n';
-    if (!write_at(window, length, h) || !write_header(h, o))
+    if (!write_at(frame, length, h) || !write_header(h, o))
         return -1;
     head = h;
     old_head = o;
     return 0;
 }
 
-void CommentLog_Print(FILE *out)
+void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths)
 {
     if (!current)
         return;
@@ -440,19 +519,24 @@ void CommentLog_Print(FILE *out)
     // serves both walks of a log that fits the window.
     const std::int64_t from = head < old_head ? head : old_head;
     if (from < size)
-        fill_window(from, size);
-    print_current_lap(size, out);
+        (void)fill_window(from, size);  // what it cannot read, the walks do not find either
+    walk_current_lap(size, visit, context, lengths);
     // An empty current lap above a previous one is the header that a new lap writes before its
-    // first record: left behind by a run that died or failed there, it may have the previous
-    // lap's newest records overwritten in part, so that lap shows again after the next append.
+    // first record (see CommentLog_Print).
     if (head < size || old_head >= size)
-        print_previous_lap(size, out);
+        walk_previous_lap(size, visit, context);
+}
+
+void CommentLog_Print(FILE *out)
+{
+    CommentLog_Walk(gather, out);
+    flush_gathered(out);
 }
 
 void CommentLog_Close()
 {
     if (!current)
         return;
-    fclose(current);
+    (void)fclose(current);  // every write went through the descriptor and is done
     current = nullptr;
 }

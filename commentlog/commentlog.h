@@ -1,6 +1,6 @@
 // Comment log: a fixed-size file of one-line records, newest first. New records are written
 // from the end of the file towards the header and overwrite the oldest once the file is full.
-// One log is current per process; open, then append or print, then close.
+// One log is current per process; open, then append, print or walk, then close.
 //
 //   offset 0   8 hex digits  head offset (newest record)
 //          8   LF
@@ -11,12 +11,22 @@
 // A lap is a run of records that begins with one ending exactly at the end of the file; each
 // later record of the lap ends where the one before it begins. The current lap runs without
 // gaps from the head offset to the end of the file; the previous lap's records that lie wholly
-// below the head offset are still intact. Both offsets equal to the file size: an empty log.
+// below the head offset are still intact. Both offsets equal to the file size: an empty log
+// (its record area NUL bytes, so that no record length can be read at offset 18).
+//
+// A walk of the records, newest first, takes the current lap as every line from the head
+// offset on, each less its first five bytes, and then the previous lap from the old-head
+// offset, as far as its length fields lead. That second walk stops at a record whose line does
+// not end where its length says (after listing that line), at a length too short to hold a
+// line, and at a record that would run past the head offset: a length field that the current
+// lap has cut in two, or bytes that never were a record, would otherwise lead it through
+// fragments of overwritten records and into the current lap's lines, which would show twice.
 //
 // The module never creates, extends or truncates a log: its size is set when the board is
-// prepared. Logs are read and written byte for byte.
+// prepared. Logs are read and written byte for byte; nothing is allocated.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 // The longest record, length field, TAB and LF included.
@@ -35,6 +45,26 @@ inline constexpr long COMMENT_HEADER_BYTES = 18;
 // be opened, is no regular file or is too large for 32-bit offsets.
 int CommentLog_Open(const char *path);
 
+// What CommentLog_Inspect found in a log's header.
+enum CommentLogHeader : int {
+    COMMENT_HEADER_SOUND = 0,
+    COMMENT_HEADER_SHORT = -1,         // the file is too short to hold a header
+    COMMENT_HEADER_UNREADABLE = -2,    // not two hex numbers
+    COMMENT_HEADER_OUT_OF_RANGE = -3,  // offsets outside 18 to the file size
+};
+
+struct CommentLog_State {
+    long long size;      // the file's size
+    long long head;      // the offsets as the header gives them (0 when unreadable)
+    long long old_head;
+    int header;          // a CommentLogHeader
+};
+
+// Opens the log at path as CommentLog_Open does, but for reading only: nothing is written,
+// and a header that the open would replace is taken as the fresh one for the walk, as the
+// programs would show the log. Fills *state. 0, or -1 as CommentLog_Open.
+int CommentLog_Inspect(const char *path, CommentLog_State *state);
+
 // Stores the content of record (a readable stream holding exactly the content, standing at
 // its end) as the newest record; record is read from its start and not written. An LF inside
 // the content is stored as a space, so the record stays one line and its length true. The
@@ -45,13 +75,35 @@ int CommentLog_Open(const char *path);
 // unchanged.
 int CommentLog_Append(FILE *record);
 
+// A record, or a piece of one, as a walk meets it: the content as stored, the record's LF
+// ending its last piece. A record comes in one piece unless its line is longer than the
+// module's read window or the end of the file or the head offset cuts it off.
+struct CommentLog_Piece {
+    const char *bytes;
+    std::size_t size;
+    long long offset;  // where the record begins: its length field
+    long long length;  // its length field's value when the walk was asked for it, else -1
+    bool first;        // the record's first piece
+    bool last;         // ends with the record's LF
+    bool previous;     // the record belongs to the previous lap
+};
+
+using CommentLog_Visitor = void (*)(const CommentLog_Piece &piece, void *context);
+
+// Walks the current log's records newest first, as described above, and hands each piece to
+// visit. With lengths, each current-lap record's length is read from its field (four hex
+// digits and a TAB, else -1); the previous lap's are always given.
+void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths = false);
+
 // Writes the records of the current log to out, newest first: each record's content and its
 // LF, without the length field, exactly as stored (they are HTML of the board's templates).
-// The current lap is every line from the head offset on; the previous lap's intact records
-// follow, as far as their length fields describe them and never past the head offset; not
-// while the current lap is empty above them, which only a new lap cut off halfway leaves.
-// Reads only, once through each lap.
+// An empty current lap above a previous one is the header that a new lap writes before its
+// first record, left by a run that died there; its previous lap is not shown then, since its
+// newest records may be overwritten in part. Reads only, once through each lap.
 void CommentLog_Print(FILE *out);
 
 // Closes the current log; called only after a successful open.
 void CommentLog_Close();
+
+// The header "%08x\n%08x\n" for these offsets, into out (COMMENT_HEADER_BYTES bytes, no NUL).
+void CommentLog_FormatHeader(char *out, long long head, long long old_head);

@@ -2,23 +2,21 @@
 
 #include "board_files.h"
 #include "number.h"
+#include "path.h"
 #include "query.h"
 #include "read.h"
-#include "text_file.h"
 
 std::int64_t page_count = 1;
 std::int64_t page_index = 0;
 
 std::int64_t wrap_page_index(std::int64_t n)
 {
-    const std::int64_t r = n % page_count;
-    return r < 0 ? r + page_count : r;
+    return wrap_page(n, page_count);
 }
 
 void choose_page()
 {
-    const std::int64_t size = text_size();
-    page_count = size <= 0 ? 1 : (size - 1) / TEXT_PAGE_BYTES + 1;
+    page_count = text_page_count(text_size(Tolvak_Path("%s", TEXT_FILE)));
     const char *wa = Tolvak_QueryFind("wa");
     if (!wa) {
         page_index = 0;
@@ -30,12 +28,12 @@ void choose_page()
     page_index = wrap_page_index(number - 1);
 }
 
-void print_page_text(FILE *, FILE *out)
+void print_page_text(Tolvak_TemplateStream *, FILE *out)
 {
-    write_text_page(out, page_index);
+    write_text_page(Tolvak_Path("%s", TEXT_FILE), page_index, out);
 }
 
-void print_page_number(FILE *in, FILE *out)
+void print_page_number(Tolvak_TemplateStream *in, FILE *out)
 {
     std::int64_t offset;
     if (!Tolvak_ReadNumberArgument(in, &offset))

@@ -1,18 +1,14 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "board_files.h"
 #include "commentlog.h"
-#include "output.h"
-#include "text_file.h"
+#include "path.h"
 #include "view.h"
 
-void print_current_page(FILE *, FILE *out)
+void print_current_page(Tolvak_TemplateStream *, FILE *out)
 {
-    write_current_page(out, TEXT_PAGE_BYTES);
+    write_text_tail(Tolvak_Path("%s", TEXT_FILE), TEXT_PAGE_BYTES, out);
 }
 
-void print_comment_log(FILE *in, FILE *out)
+void print_comment_log(Tolvak_TemplateStream *in, FILE *out)
 {
     const int log = Tolvak_ReadByteArgument(in);
     if (log < 0)
@@ -31,36 +27,33 @@ static std::int64_t board_text_size()
     static bool known = false;
     static std::int64_t size;
     if (!known) {
-        size = text_size();
+        size = text_size(Tolvak_Path("%s", TEXT_FILE));
         known = true;
     }
     return size;
 }
 
-void print_text_size(FILE *, FILE *out)
+void print_text_size(Tolvak_TemplateStream *, FILE *out)
 {
     const std::int64_t size = board_text_size();
     fprintf(out, "%lld", static_cast<long long>(size < 0 ? 0 : size));
 }
 
-void print_units_left(FILE *, FILE *out)
+void print_units_left(Tolvak_TemplateStream *, FILE *out)
 {
     const std::int64_t size = board_text_size();
     if (size >= 0)
-        fprintf(out, "%lld", static_cast<long long>((TEXT_PAGE_BYTES - size % TEXT_PAGE_BYTES) / UNIT_BYTES));
+        fprintf(out, "%lld", static_cast<long long>(units_left(size)));
 }
 
-void print_theme(FILE *in, FILE *out)
+void print_theme(Tolvak_TemplateStream *in, FILE *out)
 {
-    const int fd = open(Tolvak_Path("%s", THEME_FILE), O_RDONLY);
-    if (fd < 0) {
+    char theme[THEME_BYTES];
+    const int got = read_theme(Tolvak_Path("%s", THEME_FILE), theme);
+    if (got < 0) {
         Tolvak_CopySection(in, out);
         return;
     }
-    char theme[THEME_BYTES];
-    const ssize_t got = read(fd, theme, sizeof theme);
-    if (got > 0)
-        fwrite_unlocked(theme, 1, static_cast<std::size_t>(got), out);
-    close(fd);
+    fwrite_unlocked(theme, 1, static_cast<std::size_t>(got), out);
     Tolvak_CopySection(in, nullptr);
 }

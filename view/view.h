@@ -7,14 +7,11 @@
 
 #include "template.h"
 
-void print_current_page(FILE *in, FILE *out);
-void print_comment_log(FILE *in, FILE *out);  // reads its log's character: (1) .. (8)
-void print_text_size(FILE *in, FILE *out);
-void print_units_left(FILE *in, FILE *out);
-void print_theme(FILE *in, FILE *out);        // reads the default theme, up to 0x02
-
-// The theme is the first 60 bytes of the theme file.
-inline constexpr int THEME_BYTES = 60;
+void print_current_page(Tolvak_TemplateStream *in, FILE *out);
+void print_comment_log(Tolvak_TemplateStream *in, FILE *out);  // reads its log: (1) .. (8)
+void print_text_size(Tolvak_TemplateStream *in, FILE *out);
+void print_units_left(Tolvak_TemplateStream *in, FILE *out);
+void print_theme(Tolvak_TemplateStream *in, FILE *out);  // reads the default theme, to 0x02
 
 inline constexpr std::array<Tolvak_PageCallback, 5> view_callbacks = {
     print_current_page, print_comment_log, print_text_size, print_units_left, print_theme,

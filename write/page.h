@@ -16,10 +16,10 @@
 
 // Runs the transaction; on a refusal writes the error line and "<hr></body></html>", and
 // ends the run with status 1.
-void print_post_result(FILE *in, FILE *out);
+void print_post_result(Tolvak_TemplateStream *in, FILE *out);
 
 // Writes the last one or two units of the page being written.
-void print_text_tail(FILE *in, FILE *out);
+void print_text_tail(Tolvak_TemplateStream *in, FILE *out);
 
 // 0: print_post_result, 1: print_text_tail.
 inline constexpr std::array<Tolvak_PageCallback, 2> write_page_callbacks = {

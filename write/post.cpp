@@ -3,20 +3,19 @@
 // then any write.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "board_files.h"
 #include "commentlog.h"
+#include "directory.h"
 #include "form.h"
 #include "kanji.h"
 #include "number.h"
-#include "output.h"
+#include "path.h"
 #include "post.h"
 #include "records.h"
 #include "template.h"
@@ -31,27 +30,30 @@ namespace {
 // The posting lock, held for the lifetime of the object when held() says so. While it is
 // held, the signals with which a web server or a terminal ends a process are kept pending,
 // so that a run is never ended between its first write and the lock's removal; a pending
-// signal takes effect once the lock is gone.
+// signal takes effect once the lock is gone. The signal calls cannot fail with these
+// arguments.
 class PostLock {
 public:
     PostLock()
     {
         sigset_t stop;
-        sigemptyset(&stop);
+        (void)sigemptyset(&stop);
         for (int signal : {SIGHUP, SIGINT, SIGTERM})
-            sigaddset(&stop, signal);
-        sigprocmask(SIG_BLOCK, &stop, &saved_);
+            (void)sigaddset(&stop, signal);
+        (void)sigprocmask(SIG_BLOCK, &stop, &saved_);
         held_ = Tolvak_MakeDir(Tolvak_Path("%s", LOCK_DIR)) == 0;
         if (!held_)
-            sigprocmask(SIG_SETMASK, &saved_, nullptr);
+            (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
     }
 
     ~PostLock()
     {
         if (!held_)
             return;
-        Tolvak_RemoveDir(Tolvak_Path("%s", LOCK_DIR));
-        sigprocmask(SIG_SETMASK, &saved_, nullptr);
+        // A lock that cannot be removed stays behind and refuses every post (-5) until the
+        // operator removes it; the run has no one to tell, and its own result stands.
+        (void)Tolvak_RemoveDir(Tolvak_Path("%s", LOCK_DIR));
+        (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
     }
 
     PostLock(const PostLock &) = delete;
@@ -71,7 +73,7 @@ public:
     ~FileDescriptor()
     {
         if (fd_ >= 0)
-            close(fd_);
+            (void)close(fd_);  // the writes through it are done or refused already
     }
     FileDescriptor(const FileDescriptor &) = delete;
     FileDescriptor &operator=(const FileDescriptor &) = delete;
@@ -81,36 +83,6 @@ public:
 private:
     int fd_;
 };
-
-// The last-poster file holds one line per value, so a line feed inside a name or an address
-// is stored, and compared, as a space.
-int line_byte(char c)
-{
-    return c == '\n' ? ' ' : static_cast<unsigned char>(c);
-}
-
-// Reads one line of the last-poster file against s: true when the line equals s. The end of
-// the file ends a line as its LF does. The file stands at the start of the next line after.
-bool line_matches(FILE *file, const char *s)
-{
-    for (;; s++) {
-        const int c = getc_unlocked(file);
-        if (c == '\n' || c == EOF)
-            return *s == '\0';
-        if (*s == '\0' || c != line_byte(*s))
-            break;
-    }
-    for (int c; (c = getc_unlocked(file)) != '\n' && c != EOF;) {
-    }
-    return false;
-}
-
-void put_line(const char *s, FILE *file)
-{
-    for (; *s; s++)
-        putc_unlocked(line_byte(*s), file);
-    putc_unlocked('\n', file);
-}
 
 // Whether the unit's last byte is a Shift_JIS lead byte without its second byte. Stored, it
 // would pair with the first byte of the next post, and every page would show the next
@@ -126,65 +98,38 @@ bool ends_inside_a_character(const char *unit)
     return i != UNIT_BYTES;
 }
 
-// Appends the unit at the end of the text, whose size is size. A unit stored in part (a
-// full disk, a file-size limit) is cut off again: a partial unit would shift every later
-// unit off the 8-byte grid.
-bool append_unit(int fd, const char *unit, std::int64_t size)
-{
-    std::int64_t stored = 0;
-    while (stored < UNIT_BYTES) {
-        const ssize_t k = pwrite(fd, unit + stored, UNIT_BYTES - stored, size + stored);
-        if (k > 0)
-            stored += k;
-        else if (k < 0 && errno == EINTR)
-            continue;
-        else
-            break;
-    }
-    if (stored == UNIT_BYTES)
-        return true;
-    if (stored > 0)
-        while (ftruncate(fd, size) != 0 && errno == EINTR) {
-        }
-    return false;
-}
-
 // The record of one comment log is expanded into a memory stream with room for the largest
 // record the log format holds; an expansion that overflows it is not stored at all.
 char record_buffer[COMMENT_RECORD_MAX + 1];
 
 void add_record(char digit)
 {
-    FILE *page = fopen(Tolvak_Path(RECORD_TEMPLATE, digit), "rb");
-    if (!page)
+    Tolvak_TemplateStream page;
+    if (Tolvak_OpenTemplate(Tolvak_Path(RECORD_TEMPLATE, digit), &page) != 0)
         return;
-    if (CommentLog_Open(Tolvak_Path(COMMENT_LOG, digit)) == 0) {
-        FILE *record = fmemopen(record_buffer, sizeof record_buffer, "w+");
-        if (record) {
-            Tolvak_ExpandTemplate(page, record, comment_callbacks, '\n');
-            if (fflush(record) == 0 && !ferror(record))
-                CommentLog_Append(record);
-            fclose(record);
-        }
-        CommentLog_Close();
+    if (CommentLog_Open(Tolvak_Path(COMMENT_LOG, digit)) != 0)
+        return;
+    if (FILE *record = fmemopen(record_buffer, sizeof record_buffer, "w+")) {
+        Tolvak_ExpandTemplate(&page, record, comment_callbacks, '\n');
+        // A record that the log refuses is dropped: the post stands without it.
+        if (fflush(record) == 0 && !ferror(record))
+            (void)CommentLog_Append(record);
+        (void)fclose(record);  // memory only, flushed above
     }
-    fclose(page);
+    CommentLog_Close();
 }
 
 // The steps that run under the lock, from the last-poster check on.
 int post_locked(const char *four, const char *prev)
 {
     const int last = check_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE));
-    if (last != 0)
-        return last - 5;
+    if (last != LAST_POSTER_OTHER)
+        return last + LAST_POSTER_TO_POST;
 
-    const FileDescriptor text(open(Tolvak_Path("%s", TEXT_FILE), O_RDWR));
+    std::int64_t size;
+    const FileDescriptor text(open_board_file(Tolvak_Path("%s", TEXT_FILE), O_RDWR, &size));
     if (text.get() < 0)
         return POST_NO_TEXT;
-    struct stat st;
-    if (fstat(text.get(), &st) != 0)
-        return POST_NO_TEXT;
-    const std::int64_t size = st.st_size;
     if (Tolvak_Decimal(prev) != size)
         return POST_STALE;
 
@@ -193,8 +138,8 @@ int post_locked(const char *four, const char *prev)
 
     if (!append_unit(text.get(), four, size))
         return POST_NO_TEXT;
-    if ((size + UNIT_BYTES) % TEXT_PAGE_BYTES == 0)
-        unlink(Tolvak_Path("%s", THEME_FILE));
+    if (current_page_bytes(size + UNIT_BYTES) == 0)
+        (void)unlink(Tolvak_Path("%s", THEME_FILE));  // mostly there is no theme to remove
 
     save_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE));
     add_comment_records();
@@ -224,42 +169,35 @@ int run_post()
 
 int check_last_poster(const char *path)
 {
-    FILE *file = fopen(path, "rb");
-    if (!file)
-        return -3;
-    int result = 0;
+    std::int64_t size;
+    const FileDescriptor file(open_board_file(path, O_RDONLY, &size));
+    if (file.get() < 0)
+        return LAST_POSTER_UNREADABLE;
     poster_name = Tolvak_Find("namae");
     poster_address = getenv("REMOTE_ADDR");
     if (!poster_name)
-        result = -4;
-    else if (!poster_address)
-        result = -5;
-    else if (line_matches(file, poster_name))
-        result = -1;
-    else if (line_matches(file, poster_address))
-        result = -2;
-    fclose(file);
+        return LAST_POSTER_NO_NAME;
+    if (!poster_address)
+        return LAST_POSTER_NO_ADDR;
+    std::size_t n;
+    char *bytes = read_board_file(file.get(), size, &n);
+    if (!bytes)
+        return LAST_POSTER_UNREADABLE;
+    const LastPoster last = split_last_poster({bytes, n});
+    int result = LAST_POSTER_OTHER;
+    if (last_poster_line_is(last.name, poster_name))
+        result = LAST_POSTER_SAME_NAME;
+    else if (last_poster_line_is(last.address, poster_address))
+        result = LAST_POSTER_SAME_ADDR;
+    free(bytes);
     return result;
 }
 
 void save_last_poster(const char *path)
 {
-    // Written beside the file and renamed over it, so that a full disk leaves the old two
-    // lines in place rather than a cut-off file.
-    if (!poster_name || !poster_address)
-        return;
-    char fresh[TOLVAK_PATH_BYTES];
-    if (snprintf(fresh, sizeof fresh, "%s.new", path) >= static_cast<int>(sizeof fresh))
-        return;
-    FILE *file = fopen(fresh, "wb");
-    if (!file)
-        return;
-    put_line(poster_name, file);
-    put_line(poster_address, file);
-    const bool written = !ferror(file);
-    if (fclose(file) == 0 && written && rename(fresh, path) == 0)
-        return;
-    unlink(fresh);
+    // A file that cannot be replaced keeps the previous poster: the post stands.
+    if (poster_name && poster_address)
+        (void)write_last_poster(path, poster_name, poster_address);
 }
 
 void add_comment_records()

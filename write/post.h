@@ -4,6 +4,16 @@
 // adds one record to each comment log. The result code selects the write page's error line.
 #pragma once
 
+// What check_last_poster finds.
+enum LastPosterCheck : int {
+    LAST_POSTER_OTHER = 0,        // the poster is not the last one
+    LAST_POSTER_SAME_NAME = -1,   // namae is line 1
+    LAST_POSTER_SAME_ADDR = -2,   // REMOTE_ADDR is line 2 (and the name differs)
+    LAST_POSTER_UNREADABLE = -3,  // the file cannot be opened for reading
+    LAST_POSTER_NO_NAME = -4,     // namae absent
+    LAST_POSTER_NO_ADDR = -5,     // REMOTE_ADDR not set
+};
+
 enum PostResult : int {
     POST_OK = 0,               // accepted; or, with confirm, every check passed
     POST_NO_FOUR = -1,         // four absent or empty
@@ -20,12 +30,19 @@ enum PostResult : int {
     POST_STALE = -12,          // prev differs from the text's size
 };
 
+// The last-poster check's refusals are the post's, five places on: run_post returns them so.
+inline constexpr int LAST_POSTER_TO_POST = -5;
+static_assert(POST_SAME_NAME == LAST_POSTER_SAME_NAME + LAST_POSTER_TO_POST);
+static_assert(POST_SAME_ADDR == LAST_POSTER_SAME_ADDR + LAST_POSTER_TO_POST);
+static_assert(POST_NO_LAST_POSTER == LAST_POSTER_UNREADABLE + LAST_POSTER_TO_POST);
+static_assert(POST_NO_NAME == LAST_POSTER_NO_NAME + LAST_POSTER_TO_POST);
+static_assert(POST_NO_ADDR == LAST_POSTER_NO_ADDR + LAST_POSTER_TO_POST);
+
 // Runs the transaction once; reads the fields four, prev, confirm and namae and REMOTE_ADDR.
 int run_post();
 
-// Compares the poster with the last-poster file at path: 0 when different, -1 same name,
-// -2 same address, -3 file unreadable, -4 namae absent, -5 REMOTE_ADDR unset. Remembers
-// the name and the address for save_last_poster.
+// Compares the poster with the last-poster file at path (a LastPosterCheck). Remembers the
+// name and the address for save_last_poster.
 int check_last_poster(const char *path);
 
 // Replaces the last-poster file at path with the remembered name and address.

@@ -7,7 +7,7 @@ void write_post_time(const std::tm &t, FILE *out)
             t.tm_min, t.tm_sec);
 }
 
-void print_post_time(FILE *, FILE *out)
+void print_post_time(Tolvak_TemplateStream *, FILE *out)
 {
     const std::time_t now = std::time(nullptr);
     std::tm t;
@@ -15,7 +15,7 @@ void print_post_time(FILE *, FILE *out)
         write_post_time(t, out);
 }
 
-void print_poster_colour(FILE *, FILE *out)
+void print_poster_colour(Tolvak_TemplateStream *, FILE *out)
 {
     const char *name = Tolvak_Find("namae");
     if (!name) {

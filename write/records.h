@@ -8,13 +8,13 @@
 #include "template.h"
 
 // Writes the local time as "yy/m/d h:mm:ss".
-void print_post_time(FILE *in, FILE *out);
+void print_post_time(Tolvak_TemplateStream *in, FILE *out);
 
 // Writes t as print_post_time does.
 void write_post_time(const std::tm &t, FILE *out);
 
 // Writes one of poster_colours chosen by the name's bytes, or "black" without a name.
-void print_poster_colour(FILE *in, FILE *out);
+void print_poster_colour(Tolvak_TemplateStream *in, FILE *out);
 
 inline constexpr std::array<const char *, 32> poster_colours = {
     "#FF9966", "#FF66CC", "#FF3300", "#FF00FF", "#FF0099", "#CC99CC", "#CC9900", "#CC6699",

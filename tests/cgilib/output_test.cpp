@@ -1,11 +1,15 @@
-// The output helpers of zt-write: encoders, path builder, directory operations, error page.
+// The output helpers of the full configuration: encoders, path builder, directory operations,
+// error page.
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "board.h"
 #include "intake.h"
-#include "output.h"
+#include "directory.h"
+#include "encode.h"
+#include "error.h"
+#include "path.h"
 
 using namespace std::string_literals;
 using zt_test::Capture;

@@ -8,6 +8,7 @@
 #include "intake.h"
 #include "query.h"
 #include "template.h"
+#include "template_text.h"
 
 using zt_test::Capture;
 
@@ -67,7 +68,7 @@ TEST(QueryFind, UnsetIsReadAgainAtTheNextLookup)
     EXPECT_STREQ(Tolvak_QueryFind("a"), "1");
 }
 
-void write_a(FILE *, FILE *out) { fputs("A", out); }
+void write_a(Tolvak_TemplateStream *, FILE *out) { fputs("A", out); }
 constexpr Tolvak_PageCallback test_callbacks[] = {write_a};
 
 struct ExpandCase {
@@ -85,10 +86,11 @@ TEST_P(QueryTemplate, Expands)
 {
     const ExpandCase &c = GetParam();
     set_query(c.query);
-    FILE *in = fmemopen(const_cast<char *>(c.page.data()), c.page.size(), "rb");
-    EXPECT_EQ(Capture([&](FILE *out) { Tolvak_ExpandTemplate(in, out, test_callbacks, TOLVAK_TEMPLATE_END); }),
+    zt_test::TemplateText in(c.page);
+    EXPECT_EQ(Capture([&](FILE *out) {
+                  Tolvak_ExpandTemplate(&in.stream, out, test_callbacks, TOLVAK_TEMPLATE_END);
+              }),
               c.expected);
-    fclose(in);
 }
 
 INSTANTIATE_TEST_SUITE_P(Directives, QueryTemplate, testing::Values(

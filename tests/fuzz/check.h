@@ -32,14 +32,6 @@ std::string Capture(Write write)
     return result;
 }
 
-// A read stream over bytes, as a template file reads.
-inline FILE *ReadStream(const std::string &bytes)
-{
-    // fmemopen refuses an empty buffer in some C libraries; /dev/null reads as empty.
-    return bytes.empty() ? fopen("/dev/null", "rb")
-                         : fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "rb");
-}
-
 inline std::size_t Count(const std::string &s, char c)
 {
     std::size_t n = 0;

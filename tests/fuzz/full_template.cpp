@@ -1,4 +1,4 @@
-// Fuzz target: the full template engine of zt-write over a fuzzed template and fuzzed fields:
+// Fuzz target: the full template engine over a fuzzed template and fuzzed fields:
 // every directive, nested conditional sections, the record callbacks. The input is a form
 // (read by the full intake, as a query string, up to its first NUL), then a terminator byte
 // and a template.
@@ -15,10 +15,11 @@
 #include "kanji.h"
 #include "records.h"
 #include "template.h"
+#include "template_text.h"
 
 namespace {
 
-void skipped_section(FILE *in, FILE *)
+void skipped_section(Tolvak_TemplateStream *in, FILE *)
 {
     Tolvak_CopySection(in, nullptr);
 }
@@ -51,10 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
         if (Tolvak_DataIndex[k] && strchr(Tolvak_DataIndex[k], '\xff'))
             fields_hold_ff = true;
 
-    FILE *in = zt_fuzz::ReadStream(page);
+    zt_test::TemplateText in(page);
     const std::string out = zt_fuzz::Capture(
-        [&](FILE *stream) { Tolvak_ExpandTemplate(in, stream, callbacks, terminator); });
-    fclose(in);
+        [&](FILE *stream) { Tolvak_ExpandTemplate(&in.stream, stream, callbacks, terminator); });
     Tolvak_Free();
     FUZZ_CHECK(zt_fuzz::MarkupCountsWithin(out, page));
     if (page.find('\xff') == std::string::npos && !fields_hold_ff)

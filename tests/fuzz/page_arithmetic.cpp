@@ -123,16 +123,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
                (shown + 1 < pages ? 2048 : Wide{text_bytes} - shown * 2048));
 
     // The neighbouring pages, as many offsets as the template gives: "(k)" each.
-    FILE *in = zt_fuzz::ReadStream(offsets);
+    Tolvak_TemplateStream in(offsets.data(), offsets.size());
     for (int i = 0; i < 64; i++) {
-        const long before = ftell(in);
-        const std::string printed = zt_fuzz::Capture([&](FILE *out) { print_page_number(in, out); });
+        const std::size_t before = static_cast<std::size_t>(in.next - offsets.data());
+        const std::string printed = zt_fuzz::Capture([&](FILE *out) { print_page_number(&in, out); });
         if (printed.empty()) {
-            if (ftell(in) == before && fgetc(in) == EOF)
+            if (in.next == offsets.data() + before && Tolvak_GetByte(&in) == EOF)
                 break;
             continue;
         }
-        const std::string argument = offsets.substr(static_cast<std::size_t>(before));
+        const std::string argument = offsets.substr(before);
         FUZZ_CHECK(argument[0] == '(');
         Wide offset;
         const char *end;
@@ -140,6 +140,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
         offset = clamp(offset, INT64_MIN, INT64_MAX);
         FUZZ_CHECK(printed == std::to_string(static_cast<long long>(floor_mod(shown + offset, pages) + 1)));
     }
-    fclose(in);
     return 0;
 }

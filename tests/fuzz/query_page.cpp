@@ -1,6 +1,6 @@
-// Fuzz target: the query-string lookup and the query-string template variant of zt-view and
-// zt-read. The input is a query string up to its first NUL (the environment holds no NUL),
-// then a terminator byte and a template.
+// Fuzz target: the query-string lookup and the query-string template variant. The input is a
+// query string up to its first NUL (the environment holds no NUL), then a terminator byte and
+// a template.
 //
 // Properties: a lookup points into QUERY_STRING, right behind "name=" at the start of a
 // segment; the expansion ends, and no directive writes a quote, an apostrophe or an angle
@@ -12,29 +12,30 @@
 #include "check.h"
 #include "query.h"
 #include "template.h"
+#include "template_text.h"
 
 namespace {
 
 // Callbacks that read their arguments as the view and read pages' do, and write plain text.
-void number_argument(FILE *in, FILE *out)
+void number_argument(Tolvak_TemplateStream *in, FILE *out)
 {
     std::int64_t n;
     if (Tolvak_ReadNumberArgument(in, &n))
         fprintf(out, "%lld", static_cast<long long>(n));
 }
 
-void byte_argument(FILE *in, FILE *out)
+void byte_argument(Tolvak_TemplateStream *in, FILE *out)
 {
     if (Tolvak_ReadByteArgument(in) >= 0)
         fputs("log", out);
 }
 
-void default_section(FILE *in, FILE *out)
+void default_section(Tolvak_TemplateStream *in, FILE *out)
 {
     Tolvak_CopySection(in, out);
 }
 
-void skipped_section(FILE *in, FILE *)
+void skipped_section(Tolvak_TemplateStream *in, FILE *)
 {
     Tolvak_CopySection(in, nullptr);
 }
@@ -72,10 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
     for (const char *name : {"wa", "namae", "four", "", "a"})
         check_lookup(environment, name);
 
-    FILE *in = zt_fuzz::ReadStream(page);
+    zt_test::TemplateText in(page);
     const std::string out = zt_fuzz::Capture(
-        [&](FILE *stream) { Tolvak_ExpandTemplate(in, stream, callbacks, terminator); });
-    fclose(in);
+        [&](FILE *stream) { Tolvak_ExpandTemplate(&in.stream, stream, callbacks, terminator); });
     FUZZ_CHECK(zt_fuzz::MarkupCountsWithin(out, page));
     return 0;
 }

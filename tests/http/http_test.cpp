@@ -101,10 +101,9 @@ TEST(Http, PostsAppearInTheTextAndTheRecords)
 
     // Log 8 keeps the address the server saw, with a local time in the zone that the
     // configuration sets (Japan: UTC+9, no summer time).
-    std::string log8;
-    ASSERT_TRUE(read_whole_file(board / comment_log_name(8), &log8));
     std::vector<std::string> records;
-    ASSERT_TRUE(read_comment_log(log8, &records));
+    CommentLog_State log8;
+    ASSERT_TRUE(list_comment_log(board / comment_log_name(8), &records, &log8));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_NE(records[1].find(" 127.0.0.2 " + taro + " " + kanji_kana), std::string::npos);
     struct tm stamp = {};

@@ -370,8 +370,9 @@ TEST_F(PostBoard, TerminationWhileLockedFinishesTheFilesFirst)
     EXPECT_FALSE(locked());
     EXPECT_EQ(text(), unit);
     EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a\n10.0.0.1\n");
+    // A FIFO is no regular file, so it makes no record once it opens; every other log has one.
     for (char digit = '1'; digit <= '8'; digit++)
-        EXPECT_EQ(records(digit), "<li>"s + digit + " a\n");
+        EXPECT_EQ(records(digit), digit == '4' ? "" : "<li>"s + digit + " a\n");
 }
 
 // Many posters at once against one board: one post lands per round, the others are busy or

@@ -1,22 +1,7 @@
-// The output helpers that only zt-write links: the directory operations of the posting lock
-// and the two encoders of the full template engine.
 #include <array>
-#include <cstdio>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "output.h"
-
-int Tolvak_MakeDir(const char *path)
-{
-    return mkdir(path, 0777) == 0 ? 0 : -1;
-}
-
-int Tolvak_RemoveDir(const char *path)
-{
-    return rmdir(path) == 0 ? 0 : -1;
-}
+#include "encode.h"
 
 // Bytes that a URL carries as they are: letters, digits and ten marks.
 static constexpr std::array<bool, 256> url_plain = [] {

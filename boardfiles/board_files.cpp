@@ -1,0 +1,175 @@
+#include "board_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+int open_board_file(const char *path, int flags, std::int64_t *size)
+{
+    const int fd = open(path, flags | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        (void)close(fd);  // nothing was written through it
+        return -1;
+    }
+    if (size)
+        *size = st.st_size;
+    return fd;
+}
+
+char *read_board_file(int fd, std::int64_t size, std::size_t *n)
+{
+    const std::size_t want = size > 0 ? static_cast<std::size_t>(size) : 0;
+    char *bytes = static_cast<char *>(malloc(want > 0 ? want : 1));
+    std::size_t got = 0;
+    while (bytes && got < want) {
+        const ssize_t k = pread(fd, bytes + got, want - got, static_cast<off_t>(got));
+        if (k > 0) {
+            got += static_cast<std::size_t>(k);
+        } else if (k == 0) {
+            break;  // the file is shorter now
+        } else if (errno != EINTR) {
+            free(bytes);
+            return nullptr;
+        }
+    }
+    *n = got;
+    return bytes;
+}
+
+std::int64_t text_size(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return st.st_size;
+}
+
+// Writes what one read of up to length bytes (at most a page) at offset of the open text
+// gives.
+static void write_range(int fd, std::int64_t offset, std::int64_t length, FILE *out)
+{
+    char page[TEXT_PAGE_BYTES];
+    if (length > TEXT_PAGE_BYTES)
+        length = TEXT_PAGE_BYTES;
+    if (length <= 0)
+        return;
+    const ssize_t got = pread(fd, page, static_cast<std::size_t>(length), offset);
+    if (got > 0)
+        fwrite_unlocked(page, 1, static_cast<std::size_t>(got), out);
+}
+
+void write_text_tail(const char *path, std::int64_t at_most, FILE *out)
+{
+    std::int64_t size;
+    const int fd = open_board_file(path, O_RDONLY, &size);
+    if (fd < 0)
+        return;
+    const std::int64_t in_page = current_page_bytes(size);
+    const std::int64_t length = in_page < at_most ? in_page : at_most;
+    write_range(fd, size - length, length, out);
+    (void)close(fd);  // read only
+}
+
+void write_text_page(const char *path, std::int64_t index, FILE *out)
+{
+    const int fd = open_board_file(path, O_RDONLY);
+    if (fd < 0)
+        return;
+    write_range(fd, index * TEXT_PAGE_BYTES, TEXT_PAGE_BYTES, out);
+    (void)close(fd);  // read only
+}
+
+bool append_unit(int fd, const char *unit, std::int64_t size)
+{
+    std::int64_t stored = 0;
+    while (stored < UNIT_BYTES) {
+        const ssize_t k = pwrite(fd, unit + stored, static_cast<std::size_t>(UNIT_BYTES - stored),
+                                 size + stored);
+        if (k > 0)
+            stored += k;
+        else if (k < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+    if (stored == UNIT_BYTES)
+        return true;
+    // What did get stored goes again. Should even that fail, the post is still refused: the
+    // text then ends inside a unit, which zt-admin check names.
+    if (stored > 0)
+        while (ftruncate(fd, size) != 0 && errno == EINTR) {
+        }
+    return false;
+}
+
+int read_theme(const char *path, char (&theme)[THEME_BYTES])
+{
+    const int fd = open_board_file(path, O_RDONLY);
+    if (fd < 0)
+        return -1;
+    const ssize_t got = read(fd, theme, sizeof theme);
+    (void)close(fd);  // read only
+    return got > 0 ? static_cast<int>(got) : 0;
+}
+
+LastPoster split_last_poster(std::string_view bytes)
+{
+    LastPoster poster{};
+    const std::size_t first = bytes.find('\n');
+    poster.name = bytes.substr(0, first);
+    if (first == std::string_view::npos)
+        return poster;
+    const std::string_view rest = bytes.substr(first + 1);
+    const std::size_t second = rest.find('\n');
+    poster.address = rest.substr(0, second);
+    poster.two_lines = second != std::string_view::npos && second + 1 == rest.size();
+    return poster;
+}
+
+// A value's byte as the last-poster file holds it.
+static char line_byte(char c)
+{
+    return c == '\n' ? ' ' : c;
+}
+
+bool last_poster_line_is(std::string_view line, const char *value)
+{
+    for (const char c : line) {
+        if (*value == '\0' || c != line_byte(*value))
+            return false;
+        value++;
+    }
+    return *value == '\0';
+}
+
+static void put_line(const char *value, FILE *file)
+{
+    for (; *value; value++)
+        putc_unlocked(line_byte(*value), file);
+    putc_unlocked('\n', file);
+}
+
+bool write_last_poster(const char *path, const char *name, const char *address)
+{
+    char fresh[PATH_MAX];
+    if (snprintf(fresh, sizeof fresh, "%s.new", path) >= static_cast<int>(sizeof fresh))
+        return false;
+    FILE *file = fopen(fresh, "wb");
+    if (!file)
+        return false;
+    put_line(name, file);
+    put_line(address, file);
+    const bool written = !ferror(file);
+    if (fclose(file) == 0 && written && rename(fresh, path) == 0)
+        return true;
+    (void)unlink(fresh);  // the old file stays in place; the fresh one is of no use
+    return false;
+}

@@ -1,0 +1,129 @@
+// The board's files, apart from the comment logs (commentlog.h) and what templates hold: their
+// names under the board directory, the text and its pages, the theme, the last-poster file
+// and the lock directory. The three programs and zt-admin all read these formats through
+// here. Paths come from the caller (the programs build them with the path builder, zt-admin
+// from the board directory), so nothing here depends on how a board is found.
+//
+//   zt/zt-text.txt     the text: every accepted unit, back to back, no header, no line ends;
+//                      its size is the board's state number, which forms send back as prev.
+//                      Text page n (from 1) is bytes (n-1)*2048 to n*2048-1.
+//   zt/zt-theme.txt    free text, put in place from outside; its first 60 bytes are shown;
+//                      removed by the post that completes a page
+//   zt/zt-jti.txt      the last poster: name LF address LF
+//   lock/zt.lck        an empty directory, present while a post is being written
+//   zt/zt-com1.htm ..  record templates; zt/zt-com1.txt .. the comment logs
+//
+// A path that names no regular file (a directory in a file's place, say) is a file that
+// cannot be opened.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+// One post: four double-byte characters.
+inline constexpr std::int64_t UNIT_BYTES = 8;
+
+// One text page: 256 units. Pages are counted from 1.
+inline constexpr std::int64_t TEXT_PAGE_BYTES = 2048;
+
+// The board page shows the first 60 bytes of the theme file.
+inline constexpr int THEME_BYTES = 60;
+
+// The comment logs and their record templates, by the digits 1 to 8.
+inline constexpr int COMMENT_LOGS = 8;
+
+inline constexpr const char *TEMPLATE_DIR = "zt";
+inline constexpr const char *TEXT_FILE = "zt/zt-text.txt";
+inline constexpr const char *THEME_FILE = "zt/zt-theme.txt";
+inline constexpr const char *LAST_POSTER_FILE = "zt/zt-jti.txt";
+inline constexpr const char *LOCK_PARENT = "lock";
+inline constexpr const char *LOCK_DIR = "lock/zt.lck";
+inline constexpr const char *RECORD_TEMPLATE = "zt/zt-com%c.htm";  // %c: the log's digit
+inline constexpr const char *COMMENT_LOG = "zt/zt-com%c.txt";
+inline constexpr const char *WRITE_TEMPLATE = "zt/zt-write.htm";
+inline constexpr const char *VIEW_TEMPLATE = "zt/zt-view.htm";
+inline constexpr const char *READ_TEMPLATE = "zt/zt-read.htm";
+
+// The last-poster file of a new board: two lines that hold only a CR. A name or an address
+// that a request carries never holds a CR (the intake turns every CR into a line end), so no
+// poster is refused as the last one before the first post.
+inline constexpr std::string_view NOBODY_LAST_POSTER = "\r\n\r\n";
+
+// The text's pages. A text of size bytes has text_page_count(size) pages, never fewer than 1;
+// the page being written holds its last current_page_bytes(size) bytes (none at a multiple of
+// 2048) and is page page_being_written(size); units_left(size) posts fill it.
+constexpr std::int64_t text_page_count(std::int64_t size)
+{
+    return size <= 0 ? 1 : (size - 1) / TEXT_PAGE_BYTES + 1;
+}
+
+constexpr std::int64_t current_page_bytes(std::int64_t size)
+{
+    return size % TEXT_PAGE_BYTES;
+}
+
+constexpr std::int64_t page_being_written(std::int64_t size)
+{
+    return size / TEXT_PAGE_BYTES + 1;
+}
+
+constexpr std::int64_t units_left(std::int64_t size)
+{
+    return (TEXT_PAGE_BYTES - size % TEXT_PAGE_BYTES) / UNIT_BYTES;
+}
+
+// n modulo count (count > 0), never negative: page indexes wrap around at both ends.
+constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
+{
+    const std::int64_t r = n % count;
+    return r < 0 ? r + count : r;
+}
+
+// Opens path with flags (never creating it) when it names a regular file, and gives its size
+// in *size unless size is null. The descriptor, or -1.
+int open_board_file(const char *path, int flags, std::int64_t *size = nullptr);
+
+// The size bytes of the open file fd in memory (malloc), as many as it holds in *n; null when
+// a read fails or there is no memory. The caller frees it.
+char *read_board_file(int fd, std::int64_t size, std::size_t *n);
+
+// The text's size in bytes, or -1 when it is missing or no regular file.
+std::int64_t text_size(const char *path);
+
+// Writes the last bytes of the page being written, at most at_most of them (at most a page):
+// the whole page for 2048, its tail for less. Nothing when that page is empty or the text
+// cannot be read. One read into a fixed buffer, however long the text.
+void write_text_tail(const char *path, std::int64_t at_most, FILE *out);
+
+// Writes text page index + 1 (up to 2048 bytes), as one read gives it. Nothing when the text
+// cannot be read.
+void write_text_page(const char *path, std::int64_t index, FILE *out);
+
+// Appends a unit at the end of the open text, whose size is size. A unit stored in part (a
+// full disk, a file-size limit) is cut off again, since it would shift every later unit off
+// the 8-byte grid. True when the whole unit is stored.
+bool append_unit(int fd, const char *unit, std::int64_t size);
+
+// Reads up to THEME_BYTES of the theme in one read. The bytes read (0 when the read fails),
+// or -1 when there is no theme file.
+int read_theme(const char *path, char (&theme)[THEME_BYTES]);
+
+// The last-poster file's two lines, pointing into its bytes. The end of the file ends a line
+// as its LF does; two_lines says that the file is exactly two lines, each ended by its LF.
+struct LastPoster {
+    std::string_view name;
+    std::string_view address;
+    bool two_lines;
+};
+LastPoster split_last_poster(std::string_view bytes);
+
+// Whether a line of the last-poster file holds value as it is stored there: a LF inside a
+// value is stored, and so compared, as a space, so that the file keeps its two lines.
+bool last_poster_line_is(std::string_view line, const char *value);
+
+// Replaces the last-poster file at path with name and address, each on its line: written
+// beside it and renamed over it, so that a full disk or a failed write leaves the old two
+// lines in place. True when it was replaced.
+bool write_last_poster(const char *path, const char *name, const char *address);
