@@ -104,15 +104,9 @@ bool parse(const std::string &command, int argc, char **argv, Arguments *argumen
 // A whole decimal number without sign, or -1.
 long long plain_number(const std::string &s)
 {
-    if (s.empty() || s.size() > 12)
+    if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789") != std::string::npos)
         return -1;
-    long long n = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return -1;
-        n = n * 10 + (c - '0');
-    }
-    return n;
+    return strtoll(s.c_str(), nullptr, 10);
 }
 
 // True when dir holds a board; otherwise says so.
@@ -136,21 +130,6 @@ std::string local_time(time_t t)
     if (!localtime_r(&t, &fields) || !strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields))
         return "?";
     return text;
-}
-
-// The length of the part of a Shift_JIS text that fits into limit bytes without cutting a
-// double-byte character.
-std::size_t whole_characters(std::string_view sjis, std::size_t limit)
-{
-    std::size_t i = 0;
-    while (i < sjis.size()) {
-        const unsigned char c = sjis[i];
-        const std::size_t width = Tolvak_IsSjisLead(c) ? 2 : 1;
-        if (i + width > limit)
-            break;
-        i += width;
-    }
-    return i < limit ? i : limit;
 }
 
 int init(const Arguments &arguments)
@@ -212,7 +191,7 @@ int theme(const Arguments &arguments)
     if (sjis.empty())
         message("warning: an empty theme shows nothing; theme --clear brings back the default");
     if (sjis.size() > THEME_BYTES) {
-        const std::size_t whole = whole_characters(sjis, THEME_BYTES);
+        const std::size_t whole = Tolvak_SjisWhole(sjis.data(), sjis.size(), THEME_BYTES);
         message("warning: the theme has %zu bytes and the board shows only its first %d: "
                 "\"%s\"%s",
                 sjis.size(), THEME_BYTES, sjis_to_utf8(sjis.substr(0, whole)).c_str(),
@@ -228,11 +207,11 @@ void status_text(const std::string &dir)
         printf("text         missing: every post is refused (code -11)\n");
         return;
     }
-    const long long pages = text_page_count(size);
+    const long long pages = text_page_count(size), current = page_being_written(size);
     printf("text         %lld bytes, %lld posts, %lld page%s; page %lld is being written, "
            "%lld posts left\n",
-           size, size / UNIT_BYTES, pages, pages == 1 ? "" : "s",
-           static_cast<long long>(page_being_written(size)), static_cast<long long>(units_left(size)));
+           size, size / UNIT_BYTES, pages, pages == 1 ? "" : "s", current,
+           static_cast<long long>(units_left(size)));
     if (size % UNIT_BYTES != 0)
         printf("             warning: not a whole number of 8-byte posts\n");
 }
@@ -416,7 +395,8 @@ int print_log(const Arguments &arguments)
     if (log.header == COMMENT_HEADER_UNREADABLE || log.header == COMMENT_HEADER_OUT_OF_RANGE)
         message("warning: %s: the header %s; the programs replace it with a fresh one, and "
                 "list the log as below until a new lap begins",
-                path.c_str(), log.header == COMMENT_HEADER_UNREADABLE ? "cannot be read" : "is out of range");
+                path.c_str(),
+                log.header == COMMENT_HEADER_UNREADABLE ? "cannot be read" : "is out of range");
     for (const auto &record : records)
         printf("%s\n", sjis_to_utf8(record).c_str());
     return 0;

@@ -1,4 +1,4 @@
-// Preparing a board and reading its comment logs.
+// Preparing a board, reading and replacing its files, listing its comment logs.
 #include "board_dir.h"
 
 #include <fcntl.h>
@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "template_source.h"
@@ -18,31 +19,16 @@ std::string system_problem(const std::string &what, const std::string &path)
     return what + " " + path + ": " + strerror(errno);
 }
 
-bool write_all(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Writes a file that must not exist yet.
 bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    FILE *file = fopen(path.c_str(), "wbxe");  // x: only a new file; e: closed on exec
+    if (!file) {
         *problem = system_problem("cannot create", path);
         return false;
     }
-    const bool written = write_all(fd, bytes);
-    const int saved = errno;
-    if (close(fd) != 0 || !written) {
-        errno = written ? errno : saved;
+    const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (fclose(file) != 0 || !written) {
         *problem = system_problem("cannot write", path);
         return false;
     }
@@ -99,22 +85,11 @@ bool rename_new(const std::string &from, const std::string &to)
 
 }  // namespace
 
-// A file name of the pattern for the log's digit.
-static std::string digit_name(const char *pattern, int digit)
-{
-    char name[64];
-    snprintf(name, sizeof name, pattern, '0' + digit);
-    return name;
-}
-
 std::string comment_log_name(int digit)
 {
-    return digit_name(COMMENT_LOG, digit);
-}
-
-std::string record_template_name(int digit)
-{
-    return digit_name(RECORD_TEMPLATE, digit);
+    char name[64];
+    snprintf(name, sizeof name, COMMENT_LOG, '0' + digit);
+    return name;
 }
 
 std::string board_path(const std::string &dir, const char *name)
@@ -124,23 +99,12 @@ std::string board_path(const std::string &dir, const char *name)
 
 bool read_whole_file(const std::string &path, std::string *bytes)
 {
-    bytes->clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char chunk[65536];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) != 0) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            close(fd);
-            return false;
-        }
-        bytes->append(chunk, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    return true;
+    std::size_t n;
+    char *read = read_board_file(path.c_str(), &n);
+    const bool readable = read != nullptr;
+    bytes->assign(readable ? read : "", readable ? n : 0);
+    free(read);
+    return readable;
 }
 
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem)
@@ -157,7 +121,8 @@ bool replace_file(const std::string &path, std::string_view bytes, std::string *
     return true;
 }
 
-std::string empty_comment_log(long long bytes)
+// The bytes of an empty comment log of that size.
+static std::string empty_comment_log(long long bytes)
 {
     std::string log(static_cast<std::size_t>(bytes), '\0');
     CommentLog_FormatHeader(log.data(), bytes, bytes);

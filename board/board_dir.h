@@ -17,9 +17,8 @@ inline constexpr long long DEFAULT_LOG_BYTES = 16384;
 inline constexpr long long MIN_LOG_BYTES = 256;
 inline constexpr long long MAX_LOG_BYTES = 16 * 1024 * 1024;
 
-// The names of comment log digit and of its record template, as the programs name them.
+// The name of comment log digit, as the programs name it.
 std::string comment_log_name(int digit);
-std::string record_template_name(int digit);
 
 // dir + "/" + name.
 std::string board_path(const std::string &dir, const char *name);
@@ -28,15 +27,12 @@ inline std::string board_path(const std::string &dir, const std::string &name)
     return board_path(dir, name.c_str());
 }
 
-// Reads a whole file. False when it cannot be read.
+// Reads a whole file. False when it cannot be read or is no regular file.
 bool read_whole_file(const std::string &path, std::string *bytes);
 
 // Puts bytes in place as the file path: written beside it and renamed over it, so that a
 // reader sees the old file or the new one, never a part. False, with *problem, on failure.
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem);
-
-// The bytes of an empty comment log of that size.
-std::string empty_comment_log(long long bytes);
 
 // Prepares a board in dir (created if missing, parents included): zt/ with the default
 // templates converted into the board's code, an empty text, a last-poster file that matches

@@ -30,31 +30,18 @@ std::string format(const char *pattern, ...)
     return text;
 }
 
-// Whether the board file name is there as a regular file; otherwise the problem, with what
-// follows from it.
+// Whether the board file name is there as a regular file and, unless bytes is null, can be
+// read into *bytes; otherwise the problem, with what follows from it.
 bool present(const std::string &dir, const std::string &name, const char *when_missing,
-             Problems *problems)
+             Problems *problems, std::string *bytes = nullptr)
 {
     struct stat st;
-    if (lstat(board_path(dir, name).c_str(), &st) != 0) {
-        problems->push_back(name + ": missing" + when_missing);
+    const bool there = lstat(board_path(dir, name).c_str(), &st) == 0;
+    if (!there || !S_ISREG(st.st_mode)) {
+        problems->push_back(name + (there ? ": not a regular file" : ": missing") + when_missing);
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        problems->push_back(name + ": not a regular file" + when_missing);
-        return false;
-    }
-    return true;
-}
-
-// Reads a board file that must be a regular file: false, with the problem, when it is not
-// there or cannot be read.
-bool read_regular(const std::string &dir, const std::string &name, const char *when_missing,
-                  std::string *bytes, Problems *problems)
-{
-    if (!present(dir, name, when_missing, problems))
-        return false;
-    if (!read_whole_file(board_path(dir, name), bytes)) {
+    if (bytes && !read_whole_file(board_path(dir, name), bytes)) {
         problems->push_back(name + ": cannot be read: " + strerror(errno));
         return false;
     }
@@ -64,7 +51,7 @@ bool read_regular(const std::string &dir, const std::string &name, const char *w
 void check_text(const std::string &dir, Problems *problems)
 {
     std::string text;
-    if (!read_regular(dir, TEXT_FILE, ": every post is refused (code -11)", &text, problems))
+    if (!present(dir, TEXT_FILE, ": every post is refused (code -11)", problems, &text))
         return;
     if (access(board_path(dir, TEXT_FILE).c_str(), W_OK) != 0)
         problems->push_back(std::string(TEXT_FILE) +
@@ -78,60 +65,42 @@ void check_text(const std::string &dir, Problems *problems)
 void check_last_poster(const std::string &dir, Problems *problems)
 {
     std::string bytes;
-    if (!read_regular(dir, LAST_POSTER_FILE, ": every post is refused (code -8)", &bytes,
-                      problems))
+    if (!present(dir, LAST_POSTER_FILE, ": every post is refused (code -8)", problems, &bytes))
         return;
     if (!split_last_poster(bytes).two_lines)
         problems->push_back(format("%s: not two lines (name and address, each ended by a line "
-                                   "end) but %zu bytes holding %zu line ends",
+                                   "end) but %zu bytes holding %td line ends",
                                    LAST_POSTER_FILE, bytes.size(),
-                                   static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'))));
+                                   std::count(bytes.begin(), bytes.end(), '\n')));
 }
 
 // The current lap: records without gaps from the head offset to the end of the file, each
 // a length of four hex digits, a TAB, one line of content and its LF where the length says.
 // The walk goes from line to line; the first record whose length does not describe its line
-// is the problem.
+// ends the check.
 struct LapCheck {
     long long head;
-    long long next;        // where the next record begins
-    std::string problem;   // empty while the lap is sound
-    long long length = 0;  // the length field of the record being read
-    long long read = 0;    // its bytes so far
-    bool whole = true;     // the last record ended with its LF
+    long long next;         // where the record being read begins
+    long long length = 0;   // its length field
+    long long read = 0;     // its bytes so far
+    bool whole = true;      // the last record ended with its LF
+    bool bad = false;       // the record at next does not end where its length says
 };
-
-std::string no_length_field(long long offset, long long head)
-{
-    return format("the record at offset %lld has no length field: the records from the head "
-                  "offset %lld do not reach the end of the file",
-                  offset, head);
-}
-
-std::string wrong_length(long long offset, long long length)
-{
-    return format("the record at offset %lld does not end where its length (%lld bytes) says",
-                  offset, length);
-}
 
 void check_record(const CommentLog_Piece &piece, void *context)
 {
     auto *lap = static_cast<LapCheck *>(context);
-    if (piece.previous || !lap->problem.empty())
+    if (piece.previous || lap->bad)
         return;
     if (piece.first) {
         lap->length = piece.length;
-        lap->read = 0;
+        lap->read = 5;
     }
     lap->read += static_cast<long long>(piece.size);
     lap->whole = piece.last;
-    if (!piece.last)
-        return;
-    if (lap->length < 6)
-        lap->problem = no_length_field(lap->next, lap->head);
-    else if (lap->read + 5 != lap->length)
-        lap->problem = wrong_length(lap->next, lap->length);
-    else
+    if (piece.last && (lap->length < 6 || lap->read != lap->length))
+        lap->bad = true;
+    else if (piece.last)
         lap->next += lap->length;
 }
 
@@ -145,35 +114,30 @@ void check_log(const std::string &dir, int digit, Problems *problems)
         problems->push_back(name + ": cannot be read: it gets no records");
         return;
     }
-    LapCheck lap{log.head, log.head, {}};
+    LapCheck lap{log.head, log.head};
     if (log.header == COMMENT_HEADER_SOUND)
         CommentLog_Walk(check_record, &lap, true);
     CommentLog_Close();
-    switch (log.header) {
-    case COMMENT_HEADER_SHORT:
+    if (log.header == COMMENT_HEADER_SHORT)
         problems->push_back(format("%s: %lld bytes, too short for its header: it gets no records",
                                    name.c_str(), log.size));
-        return;
-    case COMMENT_HEADER_UNREADABLE:
+    else if (log.header == COMMENT_HEADER_UNREADABLE)
         problems->push_back(name + ": the header cannot be read: the next post or page view "
                                    "writes a fresh one, and the records shown are garbage until "
                                    "a new lap begins");
-        return;
-    case COMMENT_HEADER_OUT_OF_RANGE:
+    else if (log.header == COMMENT_HEADER_OUT_OF_RANGE)
         problems->push_back(format("%s: the header's offsets %lld and %lld do not both lie in "
                                    "18 to %lld, the file's size",
                                    name.c_str(), log.head, log.old_head, log.size));
-        return;
-    default:
-        break;
-    }
-    if (lap.problem.empty() && !lap.whole)
-        lap.problem = lap.length < 6 ? no_length_field(lap.next, log.head)
-                                     : wrong_length(lap.next, lap.length);
-    else if (lap.problem.empty() && lap.next < log.size)
-        lap.problem = no_length_field(lap.next, log.head);
-    if (!lap.problem.empty())
-        problems->push_back(name + ": " + lap.problem);
+    else if ((lap.bad || !lap.whole) && lap.length >= 6)
+        problems->push_back(format("%s: the record at offset %lld does not end where its length "
+                                   "(%lld bytes) says",
+                                   name.c_str(), lap.next, lap.length));
+    else if (lap.bad || !lap.whole || lap.next < log.size)
+        problems->push_back(format("%s: the record at offset %lld has no length field: the "
+                                   "records from the head offset %lld do not reach the end of "
+                                   "the file",
+                                   name.c_str(), lap.next, log.head));
 }
 
 void check_templates(const std::string &dir, Problems *problems)

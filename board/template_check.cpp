@@ -20,7 +20,6 @@ struct Reading {
     TemplateKind kind;
     const char *begin;        // the template's bytes
     int callbacks;            // callback numbers 0 .. callbacks - 1 can be called here
-    bool single_line;         // a line end ends the part being read
     bool in_error_line;       // reading one of the write page's error lines
     long long callback;       // the number of the callback directive read last
     int callback_depth;       // the sections around it
@@ -34,6 +33,11 @@ int line_of(const char *at)
     return 1 + static_cast<int>(std::count(reading.begin, at, '\n'));
 }
 
+std::size_t offset_of(const char *at)
+{
+    return static_cast<std::size_t>(at - reading.begin);
+}
+
 void problem(const char *at, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void problem(const char *at, const char *format, ...)
 {
@@ -45,32 +49,31 @@ void problem(const char *at, const char *format, ...)
     reading.result.problems.push_back("line " + std::to_string(line_of(at)) + ": " + message);
 }
 
-// Which directive a name belongs to, by the delimiter that should close it.
-const char *directive_of(std::int64_t delimiter)
-{
-    switch (delimiter) {
-    case '%': return "%";
-    case '}': return "{";
-    case ']': return "[";
-    case '/': return "/";
-    default: return "|";
-    }
-}
+// What is missing, by the part that a directive lacks.
+constexpr const char *missing[] = {
+    "a callback directive without its number",
+    "conditional section: no flag and '/' after the name",
+    "conditional section: no section character",
+    "conditional section: no '/' after the section character",
+};
 
 void listen(const TemplateNote &note)
 {
     switch (note.event) {
-    case TemplateEvent::text:
+    case TemplateEvent::text: {
+        // A line end ends a record and an error line, but not inside a section.
+        const bool one_line = reading.in_error_line || reading.kind == TemplateKind::record;
         for (const char *p = note.from; p < note.to; p++) {
             if (*p == TOLVAK_SECTION_END) {
                 problem(p, "byte 0x02 where no callback reads it: it would be printed");
                 if (!reading.in_error_line)
-                    reading.result.printed_controls.push_back(static_cast<std::size_t>(p - reading.begin));
+                    reading.result.printed_controls.push_back(offset_of(p));
             }
-            if (*p == '\n' && reading.single_line && note.depth > 0)
+            if (*p == '\n' && one_line && note.depth > 0)
                 problem(p, "a line end inside a conditional section of a one-line part");
         }
         break;
+    }
     case TemplateEvent::no_directive:
         if (note.byte == EOF)
             problem(note.from, "the template ends in a directive");
@@ -83,7 +86,12 @@ void listen(const TemplateNote &note)
                     note.byte);
         break;
     case TemplateEvent::name: {
-        const char *directive = directive_of(note.value);
+        // The directive, by the delimiter that should close its name.
+        const char *directive = note.value == '}'   ? "{"
+                                : note.value == ']' ? "["
+                                : note.value == '%' ? "%"
+                                : note.value == '/' ? "/"
+                                                    : "|";
         const long long length = note.to - note.from;
         if (note.byte == EOF)
             problem(note.from, "'%s' directive not closed", directive);
@@ -96,26 +104,15 @@ void listen(const TemplateNote &note)
             problem(note.from, "'%s' directive: the name holds a line end", directive);
         break;
     }
-    case TemplateEvent::no_number:
-        if (note.byte == '(')
-            problem(note.from, "a callback directive without its number");
-        else
-            problem(note.from, "conditional section: no flag and '/' after the name");
-        break;
-    case TemplateEvent::no_close:
-        if (note.value == PART_FLAG)
-            problem(note.from, "conditional section: no flag and '/' after the name");
-        else if (note.value == PART_CHARACTER)
-            problem(note.from, "conditional section: no section character");
-        else
-            problem(note.from, "conditional section: no '/' after the section character");
+    case TemplateEvent::incomplete:
+        problem(note.from, "%s", missing[note.value]);
         break;
     case TemplateEvent::callback: {
         const long long n = note.value;
         reading.callback = n;
         reading.callback_depth = note.depth;
         if (!reading.in_error_line)
-            reading.result.callbacks.push_back({n, static_cast<std::size_t>(note.from - reading.begin)});
+            reading.result.callbacks.push_back({n, offset_of(note.from)});
         if (note.byte != ')')
             problem(note.from, "callback %lld: no ')' after the number", n);
         if (n < 0 || n >= reading.callbacks) {
@@ -158,23 +155,12 @@ const char *any_field(const char *)
     return "";
 }
 
-const char *no_variable(const char *)
-{
-    return nullptr;
-}
-
 void write_nothing(const char *, FILE *) {}
 
-const TemplateVariant full_reading = {any_field, no_variable, write_nothing, write_nothing,
+const TemplateVariant full_reading = {any_field, any_field, write_nothing, write_nothing,
                                       '\0', true, listen};
 const TemplateVariant query_reading = {any_field, nullptr, write_nothing, write_nothing,
                                        '&', false, listen};
-
-const TemplateVariant &variant_of(TemplateKind kind)
-{
-    return kind == TemplateKind::write_page || kind == TemplateKind::record ? full_reading
-                                                                            : query_reading;
-}
 
 FILE *sink;
 
@@ -184,13 +170,10 @@ FILE *sink;
 void read_error_lines(Tolvak_TemplateStream *in)
 {
     Tolvak_TemplateStream pieces(in->next, static_cast<std::size_t>(in->end - in->next));
-    const int rest = Tolvak_SkipPast(&pieces, '\n', TOLVAK_SECTION_END);
-    if (rest == EOF) {
-        problem(in->next, "the template ends on the line of callback 0");
-        return;
-    }
-    if (rest == TOLVAK_SECTION_END) {
-        problem(in->next, "byte 0x02 on the line of callback 0, before the error lines");
+    if (const int rest = Tolvak_SkipPast(&pieces, '\n', TOLVAK_SECTION_END); rest != '\n') {
+        problem(in->next, rest == EOF
+                              ? "the template ends on the line of callback 0"
+                              : "byte 0x02 on the line of callback 0, before the error lines");
         return;
     }
     for (int k = 1; k <= ERROR_LINES; k++) {
@@ -201,10 +184,10 @@ void read_error_lines(Tolvak_TemplateStream *in)
             return;
         }
         Tolvak_TemplateStream shown(line, static_cast<std::size_t>(in->end - line));
-        reading.in_error_line = reading.single_line = true;
+        reading.in_error_line = true;
         reading.callbacks = 0;
         expand_template(full_reading, &shown, sink, {}, '\n');
-        reading.in_error_line = reading.single_line = false;
+        reading.in_error_line = false;
         reading.callbacks = 2;
     }
     if (pieces.next == pieces.end || *pieces.next != TOLVAK_SECTION_END)
@@ -235,9 +218,10 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
             // The default theme is copied byte for byte when there is no theme file.
             if (!Tolvak_CopySection(in, nullptr))
                 problem(at, "callback 4: its default theme is not closed by 0x02");
-            if (const void *directive = memchr(at, 0x01, static_cast<std::size_t>(in->next - at)))
-                problem(static_cast<const char *>(directive),
-                        "callback 4: a directive in the default theme would be printed as it stands");
+            const char *directive = std::find(at, in->next, 0x01);
+            if (directive != in->next)
+                problem(directive, "callback 4: a directive in the default theme would be "
+                                   "printed as it stands");
         }
         break;
     case TemplateKind::read_page:
@@ -280,30 +264,26 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes)
     reading = {};
     reading.kind = kind;
     // Bytes that the programs drop, or at which they stop reading.
-    int line = 1;
-    for (const char c : bytes) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (b == '\r' || b == 0x1A || b == 0xFF)
-            reading.result.problems.push_back("line " + std::to_string(line) + ": byte " +
-                                              (b == '\r' ? "0x0D" : b == 0x1A ? "0x1A" : "0xFF") +
-                                              ": the programs drop it or stop reading there");
-        line += c == '\n';
-    }
+    reading.begin = bytes.data();
+    for (const char &c : bytes)
+        if (c == '\r' || c == 0x1A || c == '\xFF')
+            problem(&c, "byte 0x%02X: the programs drop it or stop reading there", c & 0xFF);
     std::string text(bytes);
     text.resize(Tolvak_TemplateText(text.data(), text.size()));
     reading.begin = text.data();
     Tolvak_TemplateStream in(text.data(), text.size());
     const bool record = kind == TemplateKind::record;
     reading.callbacks = kind == TemplateKind::view_page ? 5 : 2;
-    reading.single_line = record;  // only the first line becomes a record
     // What the expansion writes goes nowhere.
     sink = fopen("/dev/null", "w");
     if (!sink) {
         reading.result.problems.push_back("cannot be checked: /dev/null cannot be opened");
         return std::move(reading.result);
     }
-    const Tolvak_CallbackTable table(reading_callbacks, static_cast<std::size_t>(reading.callbacks));
-    expand_template(variant_of(kind), &in, sink, table, record ? '\n' : TOLVAK_TEMPLATE_END);
+    const auto table = Tolvak_CallbackTable(reading_callbacks).first(reading.callbacks);
+    const bool full = kind == TemplateKind::write_page || record;
+    expand_template(full ? full_reading : query_reading, &in, sink, table,
+                    record ? '\n' : TOLVAK_TEMPLATE_END);
     (void)fclose(sink);
     if (kind == TemplateKind::write_page && reading.post_directives == 0)
         problem(in.end, "no callback 0: the post would never run");

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 enum class TemplateKind { write_page, view_page, read_page, record };
@@ -38,11 +39,9 @@ bool template_kind(std::string_view name, TemplateKind *kind);
 // (after its CR bytes are dropped and before its first 0x1A).
 struct TemplateReading {
     std::vector<std::string> problems;  // each beginning "line N: "
-    struct Callback {
-        long long number;
-        std::size_t offset;  // of its 0x01
-    };
-    std::vector<Callback> callbacks;  // on the page's way, in order (not those of error lines)
+    // The callback directives on the page's way (not those of error lines), in order: each
+    // one's number and the offset of its 0x01.
+    std::vector<std::pair<long long, std::size_t>> callbacks;
     std::vector<std::size_t> printed_controls;  // the 0x02 bytes that go out as text
 };
 

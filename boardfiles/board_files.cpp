@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -24,15 +25,22 @@ int open_board_file(const char *path, int flags, std::int64_t *size)
     return fd;
 }
 
-char *read_board_file(int fd, std::int64_t size, std::size_t *n)
+BoardFile::~BoardFile()
 {
-    const std::size_t want = size > 0 ? static_cast<std::size_t>(size) : 0;
-    char *bytes = static_cast<char *>(malloc(want > 0 ? want : 1));
-    std::size_t got = 0;
-    while (bytes && got < want) {
-        const ssize_t k = pread(fd, bytes + got, want - got, static_cast<off_t>(got));
+    if (fd >= 0)
+        (void)close(fd);
+}
+
+char *read_board_file(const char *path, std::size_t *n)
+{
+    std::int64_t size;
+    const BoardFile file(open_board_file(path, O_RDONLY, &size));
+    const std::size_t want = file.fd < 0 ? 0 : static_cast<std::size_t>(size);
+    char *bytes = file.fd < 0 ? nullptr : static_cast<char *>(malloc(want > 0 ? want : 1));
+    for (*n = 0; bytes && *n < want;) {
+        const ssize_t k = pread(file.fd, bytes + *n, want - *n, static_cast<off_t>(*n));
         if (k > 0) {
-            got += static_cast<std::size_t>(k);
+            *n += static_cast<std::size_t>(k);
         } else if (k == 0) {
             break;  // the file is shorter now
         } else if (errno != EINTR) {
@@ -40,7 +48,6 @@ char *read_board_file(int fd, std::int64_t size, std::size_t *n)
             return nullptr;
         }
     }
-    *n = got;
     return bytes;
 }
 
@@ -57,9 +64,7 @@ std::int64_t text_size(const char *path)
 static void write_range(int fd, std::int64_t offset, std::int64_t length, FILE *out)
 {
     char page[TEXT_PAGE_BYTES];
-    if (length > TEXT_PAGE_BYTES)
-        length = TEXT_PAGE_BYTES;
-    if (length <= 0)
+    if (length <= 0 || length > TEXT_PAGE_BYTES)
         return;
     const ssize_t got = pread(fd, page, static_cast<std::size_t>(length), offset);
     if (got > 0)
@@ -69,22 +74,19 @@ static void write_range(int fd, std::int64_t offset, std::int64_t length, FILE *
 void write_text_tail(const char *path, std::int64_t at_most, FILE *out)
 {
     std::int64_t size;
-    const int fd = open_board_file(path, O_RDONLY, &size);
-    if (fd < 0)
+    const BoardFile text(open_board_file(path, O_RDONLY, &size));
+    if (text.fd < 0)
         return;
     const std::int64_t in_page = current_page_bytes(size);
     const std::int64_t length = in_page < at_most ? in_page : at_most;
-    write_range(fd, size - length, length, out);
-    (void)close(fd);  // read only
+    write_range(text.fd, size - length, length, out);
 }
 
 void write_text_page(const char *path, std::int64_t index, FILE *out)
 {
-    const int fd = open_board_file(path, O_RDONLY);
-    if (fd < 0)
-        return;
-    write_range(fd, index * TEXT_PAGE_BYTES, TEXT_PAGE_BYTES, out);
-    (void)close(fd);  // read only
+    const BoardFile text(open_board_file(path, O_RDONLY));
+    if (text.fd >= 0)
+        write_range(text.fd, index * TEXT_PAGE_BYTES, TEXT_PAGE_BYTES, out);
 }
 
 bool append_unit(int fd, const char *unit, std::int64_t size)
@@ -112,11 +114,10 @@ bool append_unit(int fd, const char *unit, std::int64_t size)
 
 int read_theme(const char *path, char (&theme)[THEME_BYTES])
 {
-    const int fd = open_board_file(path, O_RDONLY);
-    if (fd < 0)
+    const BoardFile file(open_board_file(path, O_RDONLY));
+    if (file.fd < 0)
         return -1;
-    const ssize_t got = read(fd, theme, sizeof theme);
-    (void)close(fd);  // read only
+    const ssize_t got = read(file.fd, theme, sizeof theme);
     return got > 0 ? static_cast<int>(got) : 0;
 }
 
@@ -142,12 +143,8 @@ static char line_byte(char c)
 
 bool last_poster_line_is(std::string_view line, const char *value)
 {
-    for (const char c : line) {
-        if (*value == '\0' || c != line_byte(*value))
-            return false;
-        value++;
-    }
-    return *value == '\0';
+    const auto stored = [](char l, char v) { return l == line_byte(v); };
+    return line.size() == strlen(value) && std::equal(line.begin(), line.end(), value, stored);
 }
 
 static void put_line(const char *value, FILE *file)

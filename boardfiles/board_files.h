@@ -85,9 +85,21 @@ constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
 // in *size unless size is null. The descriptor, or -1.
 int open_board_file(const char *path, int flags, std::int64_t *size = nullptr);
 
-// The size bytes of the open file fd in memory (malloc), as many as it holds in *n; null when
-// a read fails or there is no memory. The caller frees it.
-char *read_board_file(int fd, std::int64_t size, std::size_t *n);
+// A descriptor (or -1), closed when it goes out of scope. Writes through it are done or
+// refused by then, so the close's result tells nothing more.
+struct BoardFile {
+    const int fd;
+    explicit BoardFile(int descriptor) : fd(descriptor) {}
+    ~BoardFile();
+    BoardFile(const BoardFile &) = delete;
+    BoardFile &operator=(const BoardFile &) = delete;
+};
+
+
+
+// The whole of the regular file at path in memory (malloc), its length in *n; null when it
+// cannot be opened or read, or there is no memory. The caller frees it.
+char *read_board_file(const char *path, std::size_t *n);
 
 // The text's size in bytes, or -1 when it is missing or no regular file.
 std::int64_t text_size(const char *path);

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 enum KanjiCode : int {
@@ -51,6 +52,21 @@ extern KanjiCode Tolvak_LastCode;
 constexpr bool Tolvak_IsSjisLead(unsigned char c)
 {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// How many of the first limit bytes of the Shift_JIS text s (n bytes) hold whole characters:
+// limit itself, or one less where the byte at limit - 1 is a lead byte whose second byte lies
+// beyond. A lead byte takes the byte after it along, whatever that is.
+constexpr std::size_t Tolvak_SjisWhole(const char *s, std::size_t n, std::size_t limit)
+{
+    std::size_t i = 0;
+    while (i < n && i < limit) {
+        const std::size_t width = Tolvak_IsSjisLead(static_cast<unsigned char>(s[i])) ? 2 : 1;
+        if (i + width > limit)
+            break;
+        i += width;
+    }
+    return i;
 }
 
 // The full-width Shift_JIS character, lead byte in the high half, for each half-width katakana

@@ -1,14 +1,26 @@
+#include <cstring>
+
 #include "number.h"
+
+const char *Tolvak_ParseDecimal(const char *s, const char *end, std::int64_t *value, bool *digits)
+{
+    while (s < end && Tolvak_IsSpace(static_cast<unsigned char>(*s)))
+        s++;
+    const bool negative = s < end && *s == '-';
+    if (s < end && (*s == '-' || *s == '+'))
+        s++;
+    std::int64_t n = 0;
+    *digits = s < end && Tolvak_IsDigit(*s);
+    for (; s < end && Tolvak_IsDigit(*s); s++)
+        n = Tolvak_AddDigit(n, negative, *s - '0');
+    *value = n;
+    return s;
+}
 
 std::int64_t Tolvak_Decimal(const char *s)
 {
-    while (Tolvak_IsSpace(static_cast<unsigned char>(*s)))
-        s++;
-    const bool negative = *s == '-';
-    if (*s == '-' || *s == '+')
-        s++;
-    std::int64_t value = 0;
-    for (; Tolvak_IsDigit(*s); s++)
-        value = Tolvak_AddDigit(value, negative, *s - '0');
+    std::int64_t value;
+    bool digits;
+    Tolvak_ParseDecimal(s, s + strlen(s), &value, &digits);
     return value;
 }

@@ -30,7 +30,13 @@ constexpr int Tolvak_HexValue(unsigned char c)
     return -1;
 }
 
-// Reads s by the rule above; the result saturates at INT64_MIN and INT64_MAX.
+// Reads a number by the rule above from s, up to end at the latest, into *value (0 without
+// digits); the value saturates at INT64_MIN and INT64_MAX. Returns where it stopped: after
+// the digits, or, without digits, after the white space and the sign; *digits says which.
+const char *Tolvak_ParseDecimal(const char *s, const char *end, std::int64_t *value,
+                                bool *digits);
+
+// The number at the start of the string s, by the rule above.
 std::int64_t Tolvak_Decimal(const char *s);
 
 // Adds one decimal digit to a value that saturates at the ends of the 64-bit range.

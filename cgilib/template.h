@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 
 // A template's bytes after the text rules, and the cursor that the engine and the callbacks
@@ -34,7 +35,7 @@ struct Tolvak_TemplateStream {
 
     Tolvak_TemplateStream() = default;
     Tolvak_TemplateStream(const char *bytes, std::size_t n) : next(bytes), end(bytes + n) {}
-    ~Tolvak_TemplateStream();
+    ~Tolvak_TemplateStream() { free(owned); }
     Tolvak_TemplateStream(const Tolvak_TemplateStream &) = delete;
     Tolvak_TemplateStream &operator=(const Tolvak_TemplateStream &) = delete;
 };
@@ -95,9 +96,9 @@ int Tolvak_ReadByteArgument(Tolvak_TemplateStream *in, bool *closed = nullptr);
 // reads before the 0x02 to out, unless out is null. True when a 0x02 ended it.
 bool Tolvak_CopySection(Tolvak_TemplateStream *in, FILE *out);
 
-// Reads the template up to and including the first byte a or b; returns it, or EOF at the
-// end of the template.
-int Tolvak_SkipPast(Tolvak_TemplateStream *in, int a, int b);
+// Reads the template up to and including the first byte a or b, and copies what it reads
+// before it to out, unless out is null. Returns that byte, or EOF at the end of the template.
+int Tolvak_SkipPast(Tolvak_TemplateStream *in, int a, int b, FILE *out = nullptr);
 
 // Skips n pieces of the template, each up to and including a LF or 0x02, so that the stream
 // stands at the start of the n-th line from here. True when that line is there: every piece

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -72,18 +73,6 @@ void read_name(const TemplateVariant &variant, Tolvak_TemplateStream *in, int de
     note(variant, TemplateEvent::name, from, from + name->length, name->end, delimiter);
 }
 
-// Reads up to and including the byte end, or to the end of the template, and copies what
-// comes before it to out unless out is null. True when the byte end was met.
-bool copy_until(Tolvak_TemplateStream *in, FILE *out, int end)
-{
-    const char *from = in->next;
-    const char *stop = find_either(from, in->end, end, end);
-    if (out && stop != from)
-        fwrite_unlocked(from, 1, static_cast<std::size_t>(stop - from), out);
-    in->next = stop == in->end ? stop : stop + 1;
-    return stop != in->end;
-}
-
 // Consumes the byte c when it comes next; any other byte stays unread.
 bool expect(Tolvak_TemplateStream *in, int c)
 {
@@ -130,28 +119,24 @@ void section(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *ou
     if (name.end == EOF)
         return;
     std::int64_t flag;
-    if (!Tolvak_ReadNumber(in, &flag)) {
-        note(variant, TemplateEvent::no_number, in->next, in->next, '/');
-        return;
-    }
-    if (!expect(in, '/')) {
-        note(variant, TemplateEvent::no_close, in->next, in->next, '/', PART_FLAG);
+    if (!Tolvak_ReadNumber(in, &flag) || !expect(in, '/')) {
+        note(variant, TemplateEvent::incomplete, in->next, in->next, '/', PART_FLAG);
         return;
     }
     const int c = Tolvak_GetByte(in);
     if (c == EOF) {
-        note(variant, TemplateEvent::no_close, in->next, in->next, EOF, PART_CHARACTER);
+        note(variant, TemplateEvent::incomplete, in->next, in->next, '/', PART_CHARACTER);
         return;
     }
     if (!expect(in, '/'))  // tolerated: the byte there is the body's first
-        note(variant, TemplateEvent::no_close, in->next, in->next, '/', PART_SECTION);
+        note(variant, TemplateEvent::incomplete, in->next, in->next, '/', PART_SECTION);
     if (name.length == 0)
         return;  // the form is consumed and the body is plain text
     const bool present = name.usable() && variant.find(name.text);
     const bool skip = !variant.listen && ((flag == 1 && !present) || (flag == 0 && present));
     const char *body = in->next;
     const bool closed = skip || depth >= MAX_SECTION_DEPTH
-                            ? copy_until(in, nullptr, c)
+                            ? Tolvak_SkipPast(in, c, c) != EOF
                             : expand(variant, in, out, table, c, depth + 1);
     note(variant, TemplateEvent::section, body, in->next, c, closed, depth);
 }
@@ -178,30 +163,23 @@ bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out
         if (b == terminator)
             return true;
         const int selector = Tolvak_GetByte(in);
-        switch (selector) {
+        // '[' and '/' are selectors where the variant has them only.
+        const bool known = (selector != '[' || variant.environment) &&
+                           (selector != '/' || variant.sections);
+        switch (known ? selector : 0) {
         case '%':
-        case '{': {
-            read_name(variant, in, selector == '%' ? '%' : '}', &name);
-            const char *value = name.usable() ? variant.find(name.text) : nullptr;
-            if (value)
+        case '{':
+        case '[': {  // a value: a field's for a URL or for HTML, an environment variable's
+            read_name(variant, in, selector == '%' ? '%' : selector == '{' ? '}' : ']', &name);
+            const auto look_up = selector == '[' ? variant.environment : variant.find;
+            if (const char *value = name.usable() ? look_up(name.text) : nullptr)
                 (selector == '%' ? variant.write_url : variant.write_html)(value, out);
-            break;
-        }
-        case '[': {
-            if (!variant.environment) {
-                note(variant, TemplateEvent::no_directive, stop, in->next, selector);
-                break;
-            }
-            read_name(variant, in, ']', &name);
-            const char *value = name.usable() ? variant.environment(name.text) : nullptr;
-            if (value)
-                variant.write_html(value, out);
             break;
         }
         case '(': {
             std::int64_t n;
             if (!Tolvak_ReadNumber(in, &n)) {
-                note(variant, TemplateEvent::no_number, in->next, in->next, '(');
+                note(variant, TemplateEvent::incomplete, in->next, in->next, '(', PART_NUMBER);
                 break;
             }
             const bool closed = expect(in, ')');
@@ -211,10 +189,7 @@ bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out
             break;
         }
         case '/':
-            if (variant.sections)
-                section(variant, in, out, table, depth);
-            else
-                note(variant, TemplateEvent::no_directive, stop, in->next, selector);
+            section(variant, in, out, table, depth);
             break;
         case '|':
             query_string(variant, in, out);
@@ -236,23 +211,12 @@ void expand_template(const TemplateVariant &variant, Tolvak_TemplateStream *in, 
     expand(variant, in, out, table, terminator, 0);
 }
 
-Tolvak_TemplateStream::~Tolvak_TemplateStream()
-{
-    free(owned);
-}
-
 std::size_t Tolvak_TemplateText(char *bytes, std::size_t n)
 {
     if (const void *end = memchr(bytes, 0x1A, n))
         n = static_cast<std::size_t>(static_cast<const char *>(end) - bytes);
     char *cr = static_cast<char *>(memchr(bytes, '\r', n));
-    if (!cr)
-        return n;
-    char *w = cr;
-    for (const char *r = cr; r < bytes + n; r++)
-        if (*r != '\r')
-            *w++ = *r;
-    return static_cast<std::size_t>(w - bytes);
+    return cr ? static_cast<std::size_t>(std::remove(cr, bytes + n, '\r') - bytes) : n;
 }
 
 int Tolvak_OpenTemplate(const char *path, Tolvak_TemplateStream *in)
@@ -262,12 +226,12 @@ int Tolvak_OpenTemplate(const char *path, Tolvak_TemplateStream *in)
         return -1;
     // Only a regular file is a template: a directory reads as nothing, a FIFO could block.
     struct stat st;
-    char *bytes = nullptr;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        bytes = static_cast<char *>(malloc(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 1));
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const std::size_t size = regular ? static_cast<std::size_t>(st.st_size) : 0;
+    char *bytes = regular ? static_cast<char *>(malloc(size > 0 ? size : 1)) : nullptr;
     std::size_t n = 0;
-    while (bytes && n < static_cast<std::size_t>(st.st_size)) {
-        const ssize_t k = read(fd, bytes + n, static_cast<std::size_t>(st.st_size) - n);
+    while (bytes && n < size) {
+        const ssize_t k = read(fd, bytes + n, size - n);
         if (k > 0)
             n += static_cast<std::size_t>(k);
         else if (k < 0 && errno == EINTR)
@@ -287,22 +251,12 @@ int Tolvak_OpenTemplate(const char *path, Tolvak_TemplateStream *in)
 
 bool Tolvak_ReadNumber(Tolvak_TemplateStream *in, std::int64_t *value)
 {
-    const char *p = in->next;
-    while (p < in->end && Tolvak_IsSpace(static_cast<unsigned char>(*p)))
-        p++;
-    const bool negative = p < in->end && *p == '-';
-    if (p < in->end && (*p == '-' || *p == '+'))
-        p++;
-    if (p == in->end || !Tolvak_IsDigit(*p)) {
-        in->next = p;  // white space and a sign are consumed, as a stream reader would
-        return false;
-    }
-    std::int64_t n = 0;
-    for (; p < in->end && Tolvak_IsDigit(*p); p++)
-        n = Tolvak_AddDigit(n, negative, *p - '0');
-    in->next = p;
-    *value = n;
-    return true;
+    bool digits;
+    std::int64_t n;
+    in->next = Tolvak_ParseDecimal(in->next, in->end, &n, &digits);
+    if (digits)
+        *value = n;
+    return digits;
 }
 
 bool Tolvak_ReadNumberArgument(Tolvak_TemplateStream *in, std::int64_t *value, bool *closed)
@@ -330,12 +284,14 @@ int Tolvak_ReadByteArgument(Tolvak_TemplateStream *in, bool *closed)
 
 bool Tolvak_CopySection(Tolvak_TemplateStream *in, FILE *out)
 {
-    return copy_until(in, out, TOLVAK_SECTION_END);
+    return Tolvak_SkipPast(in, TOLVAK_SECTION_END, TOLVAK_SECTION_END, out) != EOF;
 }
 
-int Tolvak_SkipPast(Tolvak_TemplateStream *in, int a, int b)
+int Tolvak_SkipPast(Tolvak_TemplateStream *in, int a, int b, FILE *out)
 {
     const char *stop = find_either(in->next, in->end, a, b);
+    if (out && stop != in->next)
+        fwrite_unlocked(in->next, 1, static_cast<std::size_t>(stop - in->next), out);
     if (stop == in->end) {
         in->next = stop;
         return EOF;

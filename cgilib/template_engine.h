@@ -18,18 +18,18 @@ enum class TemplateEvent {
     no_directive,  // 0x01 and the byte at from vanished (byte: that byte, or EOF at the end)
     name,          // a name [from, to); byte: what ended it (EOF at the end); value: the
                    // delimiter that should have
-    no_number,     // no number at from where the directive (byte: its selector) needs one
-    no_close,      // a section's part did not come at from; value: which (TemplatePart)
+    incomplete,    // a part of a directive did not come at from; value: which (TemplatePart)
     callback,      // a callback directive, [from, to) its bytes; value: its number; byte: ')'
                    // when it was closed, else EOF
     section,       // a section body [from, to) with character byte; value 1 when byte ended it
 };
 
-// The parts of a section directive whose absence no_close tells.
+// The parts of a directive whose absence `incomplete` tells.
 enum TemplatePart : int {
-    PART_FLAG = 1,       // '/' after the flag
-    PART_CHARACTER = 2,  // the section character itself
-    PART_SECTION = 3,    // '/' after the section character (tolerated)
+    PART_NUMBER,     // a callback's number
+    PART_FLAG,       // a section's flag, or the '/' after it
+    PART_CHARACTER,  // a section's character
+    PART_SECTION,    // the '/' after a section's character (tolerated)
 };
 
 struct TemplateNote {

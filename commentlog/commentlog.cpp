@@ -59,11 +59,10 @@ std::int64_t old_head;     // offset of the previous lap's newest record
 std::int64_t opened_size;  // the log's size when it was opened
 
 // The bytes of the current log that were read last: [window_start, window_end) of the file,
-// read at the descriptor level in one call. It holds the longest record whole, so a walk takes
-// each record in one piece out of it. Every write to the log empties it, so it never shows
-// bytes that have changed.
+// read at the descriptor level in one call. A log of up to 64 KiB is read in one call, and a
+// walk takes each record in one piece out of it. Every write to the log empties it, so it
+// never shows bytes that have changed.
 constexpr std::int64_t WINDOW_BYTES = 64 * 1024;
-static_assert(COMMENT_RECORD_MAX <= WINDOW_BYTES, "the window holds any record whole");
 char window[WINDOW_BYTES];
 std::int64_t window_start;
 std::int64_t window_end;
@@ -117,7 +116,6 @@ struct Reader {
         return static_cast<unsigned char>(window[pos++ - window_start]);
     }
 
-    void unget() { pos--; }
 
     // The readable bytes from pos on that the window holds, at least one unless at the end.
     std::int64_t run()
@@ -129,16 +127,6 @@ struct Reader {
     }
 
     const char *here() const { return window + (pos - window_start); }
-
-    // Reads the window anew from pos, when it does not start there and the file goes on
-    // beyond it: a record that the window holds only in part then lies in it whole. False
-    // when there is nothing more to read.
-    bool restart()
-    {
-        if (pos >= limit || window_start == pos || window_end >= limit)
-            return false;
-        return fill_window(pos, limit);
-    }
 };
 
 // Reads a number of 1 to max_digits hex digits, either case, after optional white space.
@@ -155,7 +143,7 @@ bool read_hex(Reader &in, int max_digits, std::int64_t *value)
         c = ++digits < max_digits ? in.get() : EOF;
     }
     if (c != EOF)
-        in.unget();
+        in.pos--;  // unread
     *value = v;
     return digits > 0;
 }
@@ -168,17 +156,23 @@ char *put_hex(std::int64_t value, int digits, char *to)
     return to;
 }
 
-// The length that a record's field at p gives: four hex digits and a TAB, else -1.
-std::int64_t length_field(const char *p)
+// The value of the four hex digits at p, or -1 when they are not.
+std::int64_t hex4(const char *p)
 {
-    std::int64_t length = 0;
+    std::int64_t value = 0;
     for (int i = 0; i < LENGTH_DIGITS; i++) {
         const int d = hex_value(static_cast<unsigned char>(p[i]));
         if (d < 0)
             return -1;
-        length = length << 4 | d;
+        value = value << 4 | d;
     }
-    return p[LENGTH_DIGITS] == '\t' ? length : -1;
+    return value;
+}
+
+// The length that a record's field at p gives: four hex digits and a TAB, else -1.
+std::int64_t length_field(const char *p)
+{
+    return p[LENGTH_DIGITS] == '\t' ? hex4(p) : -1;
 }
 
 // Writes bytes at offset of the current log, all of them; false when a write fails or stores
@@ -196,15 +190,6 @@ bool write_at(const char *bytes, std::int64_t n, std::int64_t offset)
         offset += k;
     }
     return true;
-}
-
-// The size of the open log, or -1.
-std::int64_t log_size()
-{
-    struct stat st;
-    if (fstat(fileno(current), &st) != 0)
-        return -1;
-    return st.st_size;
 }
 
 // Offsets that an append can build on: both inside the record area or at its end.
@@ -269,9 +254,13 @@ int open_log(const char *path, const char *mode, CommentLog_State *state)
     return 0;
 }
 
+// The walk is written once, for any visitor: the print's own is inlined into it, and the
+// function pointers of CommentLog_Walk are called through a small adapter.
+
 // Hands the rest of a record's line, its LF included, to visit, in pieces as the window
 // holds it; false when the end of what in may read comes first, which ends a walk.
-bool visit_line(Reader &in, CommentLog_Piece piece, CommentLog_Visitor visit, void *context)
+template <class Visit>
+bool visit_line(Reader &in, CommentLog_Piece piece, const Visit &visit)
 {
     for (;;) {
         const std::int64_t n = in.run();
@@ -282,7 +271,7 @@ bool visit_line(Reader &in, CommentLog_Piece piece, CommentLog_Visitor visit, vo
         piece.bytes = from;
         piece.size = static_cast<std::size_t>(lf ? lf - from + 1 : n);
         piece.last = lf != nullptr;
-        visit(piece, context);
+        visit(piece);
         in.pos += static_cast<std::int64_t>(piece.size);
         if (lf)
             return true;
@@ -306,7 +295,8 @@ bool skip(Reader &in, std::int64_t n)
 
 // The walk over the current lap: every line from the head offset to the end of the file is
 // a record, less its first five bytes. Lengths are not examined unless asked for.
-void walk_current_lap(std::int64_t size, CommentLog_Visitor visit, void *context, bool lengths)
+template <class Visit>
+void walk_current_lap(std::int64_t size, const Visit &visit, bool lengths)
 {
     Reader in{head, size};
     for (;;) {
@@ -318,15 +308,12 @@ void walk_current_lap(std::int64_t size, CommentLog_Visitor visit, void *context
             if (const char *lf = static_cast<const char *>(memchr(content, '\n', rest))) {
                 const std::size_t bytes = static_cast<std::size_t>(lf - content + 1);
                 visit({content, bytes, in.pos, lengths ? length_field(record) : -1, true, true,
-                       false},
-                      context);
+                       false});
                 in.pos += LENGTH_FIELD_BYTES + static_cast<std::int64_t>(bytes);
                 continue;
             }
         }
-        if (in.restart())
-            continue;
-        // A line longer than the window, or one that the end of the file cuts off.
+        // A line that runs past the window, or that the end of the file cuts off.
         CommentLog_Piece piece{nullptr, 0, in.pos, -1, true, false, false};
         if (lengths) {
             char field[LENGTH_FIELD_BYTES];
@@ -335,7 +322,7 @@ void walk_current_lap(std::int64_t size, CommentLog_Visitor visit, void *context
             piece.length = length_field(field);
             in.pos = piece.offset;
         }
-        if (!skip(in, LENGTH_FIELD_BYTES) || !visit_line(in, piece, visit, context))
+        if (!skip(in, LENGTH_FIELD_BYTES) || !visit_line(in, piece, visit))
             return;
     }
 }
@@ -345,15 +332,7 @@ void walk_current_lap(std::int64_t size, CommentLog_Visitor visit, void *context
 // reach past what n covers. Otherwise 0, and the record is read the long way.
 std::int64_t whole_record(const char *p, std::int64_t n)
 {
-    if (n < RECORD_FRAME_BYTES)
-        return 0;
-    std::int64_t length = 0;
-    for (int i = 0; i < LENGTH_DIGITS; i++) {
-        const int d = hex_value(static_cast<unsigned char>(p[i]));
-        if (d < 0)
-            return 0;
-        length = length << 4 | d;
-    }
+    const std::int64_t length = n < RECORD_FRAME_BYTES ? -1 : hex4(p);
     if (length < RECORD_FRAME_BYTES || length > n)
         return 0;
     const char *content = p + LENGTH_FIELD_BYTES;
@@ -366,7 +345,8 @@ std::int64_t whole_record(const char *p, std::int64_t n)
 // find that boundary, so they must describe the records: the walk stops after a line that
 // does not end where its length says, and it never reads at or past the head offset. A sound
 // record is taken whole out of the window; any other is read byte by byte.
-void walk_previous_lap(std::int64_t size, CommentLog_Visitor visit, void *context)
+template <class Visit>
+void walk_previous_lap(std::int64_t size, const Visit &visit)
 {
     const std::int64_t limit = head < size ? head : size;
     Reader in{old_head, limit};
@@ -375,13 +355,10 @@ void walk_previous_lap(std::int64_t size, CommentLog_Visitor visit, void *contex
         if (const std::int64_t length = n > 0 ? whole_record(in.here(), n) : 0) {
             visit({in.here() + LENGTH_FIELD_BYTES,
                    static_cast<std::size_t>(length - LENGTH_FIELD_BYTES), in.pos, length, true,
-                   true, true},
-                  context);
+                   true, true});
             in.pos += length;
             continue;
         }
-        if (in.restart())
-            continue;
         const std::int64_t start = in.pos;
         std::int64_t length;
         if (!read_hex(in, LENGTH_DIGITS, &length) || in.get() == EOF)
@@ -389,14 +366,37 @@ void walk_previous_lap(std::int64_t size, CommentLog_Visitor visit, void *contex
         const std::int64_t end = start + length;
         if (end <= in.pos || end > limit)  // no room for the LF, or over the head
             return;
-        if (!visit_line(in, {nullptr, 0, start, length, true, false, true}, visit, context) ||
+        if (!visit_line(in, {nullptr, 0, start, length, true, false, true}, visit) ||
             in.pos != end)
             return;
     }
 }
 
+// Both laps lie between the lower of the two offsets and the end of the file: one read
+// serves both walks of a log that fits the window.
+template <class Visit>
+void walk(const Visit &visit, bool lengths)
+{
+    if (!current)
+        return;
+    // No program changes a log's size, so the size the open found still holds; an append
+    // takes it anew all the same, since it must never write past the end.
+    const std::int64_t size = opened_size;
+    if (size < COMMENT_HEADER_BYTES)
+        return;
+    const std::int64_t from = head < old_head ? head : old_head;
+    if (from < size)
+        (void)fill_window(from, size);  // what it cannot read, the walks do not find either
+    walk_current_lap(size, visit, lengths);
+    // An empty current lap above a previous one is the header that a new lap writes before its
+    // first record (see CommentLog_Print).
+    if (head < size || old_head >= size)
+        walk_previous_lap(size, visit);
+}
+
 // What a print gathers: the lines of a walk, moved out of the window into one area that goes
-// out in one write whenever it is full, and at the end.
+// out in one write whenever it is full, and at the end. Pieces are never longer than the
+// window, which is as long as the area.
 char gathered[WINDOW_BYTES];
 std::size_t gathered_bytes;
 
@@ -405,19 +405,6 @@ void flush_gathered(FILE *out)
     if (gathered_bytes > 0)
         fwrite_unlocked(gathered, 1, gathered_bytes, out);
     gathered_bytes = 0;
-}
-
-void gather(const CommentLog_Piece &piece, void *context)
-{
-    FILE *out = static_cast<FILE *>(context);
-    if (gathered_bytes + piece.size > sizeof gathered)
-        flush_gathered(out);
-    if (piece.size > sizeof gathered) {
-        fwrite_unlocked(piece.bytes, 1, piece.size, out);
-        return;
-    }
-    memcpy(gathered + gathered_bytes, piece.bytes, piece.size);
-    gathered_bytes += piece.size;
 }
 
 }  // namespace
@@ -456,9 +443,10 @@ int CommentLog_Append(FILE *record)
         return -1;
     hold(LOCK_EX);  // held to the close
     const std::int64_t content = ftello(record);
-    const std::int64_t size = log_size();
-    if (content < 0 || size < 0)
+    struct stat st;
+    if (content < 0 || fstat(fileno(current), &st) != 0)
         return -1;
+    const std::int64_t size = st.st_size;
     const std::int64_t length = content + RECORD_FRAME_BYTES;
     if (length > COMMENT_RECORD_MAX || length > size - COMMENT_HEADER_BYTES)
         return -1;
@@ -495,7 +483,7 @@ int CommentLog_Append(FILE *record)
     char *text = put_hex(length, LENGTH_DIGITS, frame);
     *text++ = '\t';
     const std::size_t got = fread_unlocked(text, 1, static_cast<std::size_t>(content), record);
-    memset(text + got, ' ', static_cast<std::size_t>(content) - got);  // exactly the length announced
+    memset(text + got, ' ', static_cast<std::size_t>(content) - got);  // the length announced
     for (char *lf = text; (lf = static_cast<char *>(memchr(lf, '\n', text + content - lf)));)
         *lf = ' ';  // one line
     text[content] = '\n';
@@ -508,28 +496,19 @@ int CommentLog_Append(FILE *record)
 
 void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths)
 {
-    if (!current)
-        return;
-    // No program changes a log's size, so the size the open found still holds; an append
-    // takes it anew all the same, since it must never write past the end.
-    const std::int64_t size = opened_size;
-    if (size < COMMENT_HEADER_BYTES)
-        return;
-    // Both laps lie between the lower of the two offsets and the end of the file: one read
-    // serves both walks of a log that fits the window.
-    const std::int64_t from = head < old_head ? head : old_head;
-    if (from < size)
-        (void)fill_window(from, size);  // what it cannot read, the walks do not find either
-    walk_current_lap(size, visit, context, lengths);
-    // An empty current lap above a previous one is the header that a new lap writes before its
-    // first record (see CommentLog_Print).
-    if (head < size || old_head >= size)
-        walk_previous_lap(size, visit, context);
+    walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, lengths);
 }
 
 void CommentLog_Print(FILE *out)
 {
-    CommentLog_Walk(gather, out);
+    walk(
+        [out](const CommentLog_Piece &piece) {
+            if (gathered_bytes + piece.size > sizeof gathered)
+                flush_gathered(out);
+            memcpy(gathered + gathered_bytes, piece.bytes, piece.size);
+            gathered_bytes += piece.size;
+        },
+        false);
     flush_gathered(out);
 }
 

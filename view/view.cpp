@@ -24,12 +24,9 @@ void print_comment_log(Tolvak_TemplateStream *in, FILE *out)
 // examined once, however often the template asks.
 static std::int64_t board_text_size()
 {
-    static bool known = false;
-    static std::int64_t size;
-    if (!known) {
+    static std::int64_t size = -2;  // not taken yet; a missing text is -1
+    if (size == -2)
         size = text_size(Tolvak_Path("%s", TEXT_FILE));
-        known = true;
-    }
     return size;
 }
 
@@ -50,10 +47,7 @@ void print_theme(Tolvak_TemplateStream *in, FILE *out)
 {
     char theme[THEME_BYTES];
     const int got = read_theme(Tolvak_Path("%s", THEME_FILE), theme);
-    if (got < 0) {
-        Tolvak_CopySection(in, out);
-        return;
-    }
-    fwrite_unlocked(theme, 1, static_cast<std::size_t>(got), out);
-    Tolvak_CopySection(in, nullptr);
+    if (got > 0)
+        fwrite_unlocked(theme, 1, static_cast<std::size_t>(got), out);
+    Tolvak_CopySection(in, got < 0 ? out : nullptr);  // the default theme, or past it
 }

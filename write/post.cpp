@@ -66,38 +66,6 @@ private:
     bool held_;
 };
 
-// A descriptor closed when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            (void)close(fd_);  // the writes through it are done or refused already
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// Whether the unit's last byte is a Shift_JIS lead byte without its second byte. Stored, it
-// would pair with the first byte of the next post, and every page would show the next
-// poster's first character garbled. Lead bytes inside the unit take the byte after them
-// along, whatever it is, so only the last place matters.
-bool ends_inside_a_character(const char *unit)
-{
-    std::int64_t i = 0;
-    while (i < UNIT_BYTES) {
-        const unsigned char c = unit[i];
-        i += Tolvak_IsSjisLead(c) ? 2 : 1;
-    }
-    return i != UNIT_BYTES;
-}
-
 // The record of one comment log is expanded into a memory stream with room for the largest
 // record the log format holds; an expansion that overflows it is not stored at all.
 char record_buffer[COMMENT_RECORD_MAX + 1];
@@ -127,8 +95,8 @@ int post_locked(const char *four, const char *prev)
         return last + LAST_POSTER_TO_POST;
 
     std::int64_t size;
-    const FileDescriptor text(open_board_file(Tolvak_Path("%s", TEXT_FILE), O_RDWR, &size));
-    if (text.get() < 0)
+    const BoardFile text(open_board_file(Tolvak_Path("%s", TEXT_FILE), O_RDWR, &size));
+    if (text.fd < 0)
         return POST_NO_TEXT;
     if (Tolvak_Decimal(prev) != size)
         return POST_STALE;
@@ -136,7 +104,7 @@ int post_locked(const char *four, const char *prev)
     if (Tolvak_Find("confirm"))
         return POST_OK;
 
-    if (!append_unit(text.get(), four, size))
+    if (!append_unit(text.fd, four, size))
         return POST_NO_TEXT;
     if (current_page_bytes(size + UNIT_BYTES) == 0)
         (void)unlink(Tolvak_Path("%s", THEME_FILE));  // mostly there is no theme to remove
@@ -153,7 +121,9 @@ int run_post()
     const char *four = Tolvak_Find("four");
     if (!four || !*four)
         return POST_NO_FOUR;
-    if (strlen(four) != UNIT_BYTES || ends_inside_a_character(four))
+    // A unit that ends in a lead byte would take the first byte of the next post as its
+    // partner, and every page would show that character garbled.
+    if (strlen(four) != UNIT_BYTES || Tolvak_SjisWhole(four, UNIT_BYTES, UNIT_BYTES) != UNIT_BYTES)
         return POST_BAD_LENGTH;
     if (strpbrk(four, "<>"))
         return POST_BAD_CHAR;
@@ -169,23 +139,19 @@ int run_post()
 
 int check_last_poster(const char *path)
 {
-    std::int64_t size;
-    const FileDescriptor file(open_board_file(path, O_RDONLY, &size));
-    if (file.get() < 0)
+    std::size_t n;
+    char *bytes = read_board_file(path, &n);
+    if (!bytes)
         return LAST_POSTER_UNREADABLE;
     poster_name = Tolvak_Find("namae");
     poster_address = getenv("REMOTE_ADDR");
-    if (!poster_name)
-        return LAST_POSTER_NO_NAME;
-    if (!poster_address)
-        return LAST_POSTER_NO_ADDR;
-    std::size_t n;
-    char *bytes = read_board_file(file.get(), size, &n);
-    if (!bytes)
-        return LAST_POSTER_UNREADABLE;
     const LastPoster last = split_last_poster({bytes, n});
     int result = LAST_POSTER_OTHER;
-    if (last_poster_line_is(last.name, poster_name))
+    if (!poster_name)
+        result = LAST_POSTER_NO_NAME;
+    else if (!poster_address)
+        result = LAST_POSTER_NO_ADDR;
+    else if (last_poster_line_is(last.name, poster_name))
         result = LAST_POSTER_SAME_NAME;
     else if (last_poster_line_is(last.address, poster_address))
         result = LAST_POSTER_SAME_ADDR;
