@@ -1,8 +1,9 @@
 // The board in a real browser: Debian's chromium, driven by playwright-core, in front of
 // lighttpd. A visitor types Japanese into the form and posts, sees the four characters and
-// the record on the board page, is refused when posting again under the same name, and, once
-// other visitors have filled a text page, pages through the text with the read page's links.
-// Screenshots go to ZT_OUTPUT_DIR (test output, not the repository).
+// the record on the board page, is refused when posting again under the same name, is stopped
+// without a name and refused for a character Shift_JIS lacks, and, once other visitors have
+// filled a text page, pages through the text with the read page's links. Screenshots go to
+// ZT_OUTPUT_DIR (test output, not the repository).
 import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -95,6 +96,26 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         assert.equal(await page.locator('.error').count(), 1);
         assert.equal(board.file('zt/zt-text.txt').length, 8);
         await shot(page, 'write-error-6.png');
+    });
+
+    await t.test('no post without a name; a character Shift_JIS lacks is refused, and the way back drops it', async () => {
+        await page.goto(board.url);
+        await page.locator('#four').fill('すし🍣');
+        await page.getByRole('button', { name: '書き込む' }).click();
+        // The browser keeps a form without a name: nameless visitors would refuse each other.
+        assert.equal(await page.locator('#namae').evaluate((e) => e.validity.valueMissing), true);
+        assert.equal(page.url(), board.url);
+        await page.locator('#namae').fill('次'.repeat(70));
+        assert.equal(await page.locator('#namae').inputValue(), '次'.repeat(64));
+
+        await page.locator('#namae').fill('次郎');
+        await Promise.all([page.waitForURL('**/zt-write'), page.getByRole('button', { name: '書き込む' }).click()]);
+        // The browser sends the emoji as a character reference, which makes the post too long.
+        assert.match(await page.locator('#e2').textContent(), /「すし&#127843;」は文字数が合いません/);
+        assert.equal(board.file('zt/zt-text.txt').length, 8);
+        await Promise.all([page.waitForURL('**/zt-view?namae=*'), page.getByRole('link', { name: '掲示板に戻って書き直す' }).click()]);
+        assert.equal(await page.locator('#namae').inputValue(), '次郎');
+        assert.equal(await page.locator('#four').inputValue(), '');
     });
 
     await t.test('other visitors fill the text page; the theme goes with it', async () => {
