@@ -2,8 +2,9 @@
 // lighttpd. A visitor types Japanese into the form and posts, sees the four characters and
 // the record on the board page, is refused when posting again under the same name, is stopped
 // without a name and refused for a character Shift_JIS lacks, and, once other visitors have
-// filled a text page, pages through the text with the read page's links. Screenshots go to
-// ZT_OUTPUT_DIR (test output, not the repository).
+// filled a text page, pages through the text with the read page's links; names in all 32
+// poster colours are legible on the board page. Screenshots go to ZT_OUTPUT_DIR (test output,
+// not the repository).
 import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -167,6 +168,46 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         await page.setViewportSize({ width: 390, height: 844 });
         assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
         await shot(page, 'board-phone.png');
+    });
+
+    await t.test('names in all 32 poster colours are legible on the board page', async () => {
+        let size = board.file('zt/zt-text.txt').length;
+        for (let i = 0; i < 32; i++) {
+            // 色 (90 46) and one letter: bits 1-5 of the XOR of a name's bytes pick its colour, here i.
+            const name = Buffer.from([0x90, 0x46, 0x40 | ((0xD6 ^ (2 * i)) & 0x3F)]);
+            const answer = await board.post(hiraganaUnit(i).bytes, size, name, `127.0.4.${i + 1}`);
+            assert.match(answer.body.toString('latin1'), /id="done"/, `colour ${i}`);
+            size += 8;
+        }
+        await page.setViewportSize({ width: 900, height: 1000 });
+        await page.goto(board.url);
+        // The contrast of each coloured record with what is behind it (WCAG 2 relative luminance).
+        const records = await page.evaluate(() => {
+            const rgba = (css) => css.match(/[\d.]+/g).map(Number);
+            const luminance = ([r, g, b]) => {
+                const linear = (c) => (c /= 255) <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
+                return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+            };
+            const behind = (e) => {
+                for (; e; e = e.parentElement) {
+                    const c = rgba(getComputedStyle(e).backgroundColor);
+                    if (c.length < 4 || c[3] > 0)
+                        return c;
+                }
+                return [255, 255, 255];
+            };
+            return [...document.querySelectorAll('[style^="color:"]')].map((e) => {
+                const [a, b] = [luminance(rgba(getComputedStyle(e).color)), luminance(behind(e))];
+                return { style: e.getAttribute('style'), ratio: (Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05) };
+            });
+        });
+        assert.equal(new Set(records.map((r) => r.style)).size, 32);
+        const faint = records.filter((r) => r.ratio < 4.5).map((r) => `${r.style} ${r.ratio.toFixed(2)}:1`);
+        assert.deepEqual([...new Set(faint)], []);
+        // The 32 newest records under their heading, and the names of log 3.
+        await page.evaluate(() => document.querySelector('#log1').previousElementSibling.scrollIntoView());
+        await page.screenshot({ path: path.join(outputDir, 'board-colours.png') });
+        await page.locator('#log3').screenshot({ path: path.join(outputDir, 'board-colour-names.png') });
     });
 
     await t.test('the programs wrote nothing to standard error', () => {
