@@ -1,8 +1,10 @@
 // The board in a real browser: Debian's chromium, driven by playwright-core, in front of
 // lighttpd. A visitor types Japanese into the form and posts, sees the four characters and
-// the record on the board page, is refused when posting again under the same name, and, once
-// other visitors have filled a text page, pages through the text with the read page's links.
-// Screenshots go to ZT_OUTPUT_DIR (test output, not the repository).
+// the record on the board page, is refused when posting again under the same name, is stopped
+// without a name and refused for a character Shift_JIS lacks, and, once other visitors have
+// filled a text page, pages through the text with the read page's links; names in all 32
+// poster colours are legible on the board page. Screenshots go to ZT_OUTPUT_DIR (test output,
+// not the repository).
 import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -97,6 +99,26 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         await shot(page, 'write-error-6.png');
     });
 
+    await t.test('no post without a name; a character Shift_JIS lacks is refused, and the way back drops it', async () => {
+        await page.goto(board.url);
+        await page.locator('#four').fill('すし🍣');
+        await page.getByRole('button', { name: '書き込む' }).click();
+        // The browser keeps a form without a name: nameless visitors would refuse each other.
+        assert.equal(await page.locator('#namae').evaluate((e) => e.validity.valueMissing), true);
+        assert.equal(page.url(), board.url);
+        await page.locator('#namae').fill('次'.repeat(70));
+        assert.equal(await page.locator('#namae').inputValue(), '次'.repeat(64));
+
+        await page.locator('#namae').fill('次郎');
+        await Promise.all([page.waitForURL('**/zt-write'), page.getByRole('button', { name: '書き込む' }).click()]);
+        // The browser sends the emoji as a character reference, which makes the post too long.
+        assert.match(await page.locator('#e2').textContent(), /「すし&#127843;」は文字数が合いません/);
+        assert.equal(board.file('zt/zt-text.txt').length, 8);
+        await Promise.all([page.waitForURL('**/zt-view?namae=*'), page.getByRole('link', { name: '掲示板に戻って書き直す' }).click()]);
+        assert.equal(await page.locator('#namae').inputValue(), '次郎');
+        assert.equal(await page.locator('#four').inputValue(), '');
+    });
+
     await t.test('other visitors fill the text page; the theme goes with it', async () => {
         let size = 8;
         for (let i = 1; size < 2048 + 8; i++, size += 8) {
@@ -146,6 +168,46 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         await page.setViewportSize({ width: 390, height: 844 });
         assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
         await shot(page, 'board-phone.png');
+    });
+
+    await t.test('names in all 32 poster colours are legible on the board page', async () => {
+        let size = board.file('zt/zt-text.txt').length;
+        for (let i = 0; i < 32; i++) {
+            // 色 (90 46) and one letter: bits 1-5 of the XOR of a name's bytes pick its colour, here i.
+            const name = Buffer.from([0x90, 0x46, 0x40 | ((0xD6 ^ (2 * i)) & 0x3F)]);
+            const answer = await board.post(hiraganaUnit(i).bytes, size, name, `127.0.4.${i + 1}`);
+            assert.match(answer.body.toString('latin1'), /id="done"/, `colour ${i}`);
+            size += 8;
+        }
+        await page.setViewportSize({ width: 900, height: 1000 });
+        await page.goto(board.url);
+        // The contrast of each coloured record with what is behind it (WCAG 2 relative luminance).
+        const records = await page.evaluate(() => {
+            const rgba = (css) => css.match(/[\d.]+/g).map(Number);
+            const luminance = ([r, g, b]) => {
+                const linear = (c) => (c /= 255) <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
+                return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+            };
+            const behind = (e) => {
+                for (; e; e = e.parentElement) {
+                    const c = rgba(getComputedStyle(e).backgroundColor);
+                    if (c.length < 4 || c[3] > 0)
+                        return c;
+                }
+                return [255, 255, 255];
+            };
+            return [...document.querySelectorAll('[style^="color:"]')].map((e) => {
+                const [a, b] = [luminance(rgba(getComputedStyle(e).color)), luminance(behind(e))];
+                return { style: e.getAttribute('style'), ratio: (Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05) };
+            });
+        });
+        assert.equal(new Set(records.map((r) => r.style)).size, 32);
+        const faint = records.filter((r) => r.ratio < 4.5).map((r) => `${r.style} ${r.ratio.toFixed(2)}:1`);
+        assert.deepEqual([...new Set(faint)], []);
+        // The 32 newest records under their heading, and the names of log 3.
+        await page.evaluate(() => document.querySelector('#log1').previousElementSibling.scrollIntoView());
+        await page.screenshot({ path: path.join(outputDir, 'board-colours.png') });
+        await page.locator('#log3').screenshot({ path: path.join(outputDir, 'board-colour-names.png') });
     });
 
     await t.test('the programs wrote nothing to standard error', () => {

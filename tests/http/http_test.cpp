@@ -1,6 +1,7 @@
 // The board behind lighttpd, configured by tools/lighttpd-conf, requested over HTTP: the board
 // page, posts with Shift_JIS bodies and the server's own REMOTE_ADDR, every refusal that a
-// request can cause, and the refusal of every file that is not one of the three programs.
+// request can cause, the refusal of every file that is not one of the three programs, and the
+// tools that serve a board and post to it, as someone trying the board runs them.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -13,6 +14,7 @@
 
 #include "board.h"
 #include "board_dir.h"
+#include "command.h"
 #include "served_board.h"
 #include "sjis.h"
 
@@ -231,6 +233,61 @@ TEST(Http, NothingButTheProgramsIsServed)
         EXPECT_FALSE(response.body.starts_with("\x7F" "ELF")) << program;
         EXPECT_TRUE(response.body.starts_with("<!DOCTYPE html>")) << program;
     }
+}
+
+// tools/post as someone trying the board alone runs it: what the board answered, as text with
+// its character references read, and in words what went wrong before the board was asked.
+TEST(Http, ToolsPostTellsWhatHappened)
+{
+    ServedBoard board;
+    ASSERT_TRUE(board.running());
+    const std::string url = "http://127.0.0.1:" + std::to_string(board.port());
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out, err;  // parts that must be there
+    } cases[] = {
+        {{"--url", url, "漢字かな", "太郎"}, 0, "あなたの四文字：「漢字かな」　名前：太郎", ""},
+        {{"--url", url, "--from", "127.0.0.3", "&#1;<", "x"}, 1,
+         "「&#1;<」は文字数が合いません。", ""},
+        {{"--url", url, "--from", "127.0.0.3", "すし🍣"}, 1, "",
+         "in TEXT, 「🍣」 has no Shift_JIS form: the board keeps its text in Shift_JIS and "
+         "cannot take it."},
+        {{"--url", url, "--from", "10.0.0.1", "漢字かな"}, 1, "",
+         "--from must be a loopback address of this machine, in 127.0.0.0/8"},
+        {{"--url", "http://127.0.0.1:1", "漢字かな"}, 1, "",
+         "no board answers at http://127.0.0.1:1/"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> argv = {zt_test::SourcePath("tools/post")};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        std::string trace = "tools/post";
+        for (const auto &a : c.arguments)
+            trace += " " + a;
+        SCOPED_TRACE(trace);
+        const auto run = zt_test::RunCommand(argv);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        for (const char *escaped : {"&amp;", "&#38;", "&#60;"})
+            EXPECT_EQ(run.out.find(escaped), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), Sjis("漢字かな"));
+}
+
+// tools/serve on a port that is taken says so before it builds, installs or writes anything.
+TEST(Http, ToolsServeRefusesABusyPort)
+{
+    ServedBoard busy;
+    ASSERT_TRUE(busy.running());
+    const std::string port = std::to_string(busy.port());
+    const auto run =
+        zt_test::RunCommand({"env", "PORT=" + port, zt_test::SourcePath("tools/serve")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("port " + port + " is busy"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Nothing was changed. Choose another port with PORT"),
+              std::string::npos);
+    EXPECT_EQ(run.err.find("== building"), std::string::npos) << run.err;
 }
 
 }  // namespace
