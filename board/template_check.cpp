@@ -112,7 +112,7 @@ void listen(const TemplateNote &note)
         reading.callback = n;
         reading.callback_depth = note.depth;
         if (!reading.in_error_line)
-            reading.result.callbacks.push_back({n, offset_of(note.from)});
+            reading.result.callbacks.push_back({n, offset_of(note.to)});
         if (note.byte != ')')
             problem(note.from, "callback %lld: no ')' after the number", n);
         if (n < 0 || n >= reading.callbacks) {
@@ -165,9 +165,8 @@ const TemplateVariant query_reading = {any_field, nullptr, write_nothing, write_
 FILE *sink;
 
 // After the write page's callback 0: the rest of its line, twelve error lines and the 0x02,
-// each error line expanded as the post shows it for its code; then the completion part, on
-// which the page goes on as after an accepted post.
-void read_error_lines(Tolvak_TemplateStream *in)
+// each error line expanded as the post shows it for its code.
+void read_error_lines(const Tolvak_TemplateStream *in)
 {
     Tolvak_TemplateStream pieces(in->next, static_cast<std::size_t>(in->end - in->next));
     if (const int rest = Tolvak_SkipPast(&pieces, '\n', TOLVAK_SECTION_END); rest != '\n') {
@@ -192,7 +191,6 @@ void read_error_lines(Tolvak_TemplateStream *in)
     }
     if (pieces.next == pieces.end || *pieces.next != TOLVAK_SECTION_END)
         problem(pieces.next, "more than twelve error lines: 0x02 must follow the twelfth");
-    Tolvak_CopySection(in, nullptr);
 }
 
 // The callbacks read what the programs' callbacks read, through the same readers.
@@ -202,8 +200,11 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
     bool closed;
     switch (reading.kind) {
     case TemplateKind::write_page:
-        if (reading.callback == 0 && reading.post_directives == 1 && reading.callback_depth == 0)
+        if (reading.callback != 0)
+            break;
+        if (reading.post_directives == 1 && reading.callback_depth == 0)
             read_error_lines(in);
+        Tolvak_CopySection(in, nullptr);  // the page goes on as after an accepted post
         break;
     case TemplateKind::view_page:
         if (reading.callback == 1) {

@@ -40,7 +40,7 @@ bool template_kind(std::string_view name, TemplateKind *kind);
 struct TemplateReading {
     std::vector<std::string> problems;  // each beginning "line N: "
     // The callback directives on the page's way (not those of error lines), in order: each
-    // one's number and the offset of its 0x01.
+    // one's number and the offset right after it, where its callback reads on.
     std::vector<std::pair<long long, std::size_t>> callbacks;
     std::vector<std::size_t> printed_controls;  // the 0x02 bytes that go out as text
 };

@@ -134,6 +134,8 @@ TEST(TemplateCheck, FindsTheFaults)
         {TemplateKind::read_page, "␁(0)␁(1)(-1)␁(1)( +2)", ""},
         {TemplateKind::read_page, "␁(1)", "needs its page offset"},
         {TemplateKind::read_page, "␁(4)", "callbacks 0 to 1"},
+        {TemplateKind::read_page, "␁(99999999999999999999)y",  // the number saturates
+         "line 1: callback 9223372036854775807: this template's program has callbacks 0 to 1"},
         {TemplateKind::record, "␁(0) ␁(1) ␁{namae} ␁[REMOTE_ADDR]\n␁(7) is not read", ""},
         {TemplateKind::record, "␁/namae/1/#/a\nb#", "a line end inside a conditional"},
         {TemplateKind::record, "␁(2)", "callbacks 0 to 1"},

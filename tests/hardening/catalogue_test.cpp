@@ -380,6 +380,72 @@ INSTANTIATE_TEST_SUITE_P(Logs, HostileLog, testing::Values(
     LogCase{"zero bytes", [](const std::string &) { return std::string(); }, false},
     LogCase{"shorter than its header", [](const std::string &) { return std::string("00000012\n0000"); }, false}));
 
+// A directory where a board file should be is a file that cannot be opened, for every
+// program that opens it: each file in turn, with the answer the program must give then.
+struct NotAFile {
+    const char *file;  // replaced by an empty directory
+    std::function<void(const RealBoard &)> expect;
+};
+
+void PrintTo(const NotAFile &c, std::ostream *os) { *os << c.file; }
+
+class DirectoryInPlace : public testing::TestWithParam<NotAFile> {};
+
+TEST_P(DirectoryInPlace, IsAFileThatCannotBeOpened)
+{
+    const NotAFile &c = GetParam();
+    RealBoard board(1024);
+    ASSERT_EQ(AnswerCode(board.Post(zt_hard::PostFields(unit, "0", "a"), "127.0.0.2").out), 0);
+    const std::string path = board / c.file;
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    c.expect(board);
+}
+
+// A post from a new poster against the board's size.
+zt_test::Run next_post(const RealBoard &board)
+{
+    return board.Post(zt_hard::PostFields(unit, board.Prev(), "b"), "127.0.0.3");
+}
+
+void expect_error_page(const zt_test::Run &run, const char *page)
+{
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, header + error_page("Can't open "s + page));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DirectoryInPlace, testing::Values(
+    NotAFile{"zt/zt-view.htm", [](const RealBoard &b) { expect_error_page(b.View(), "zt/zt-view.htm"); }},
+    NotAFile{"zt/zt-read.htm", [](const RealBoard &b) { expect_error_page(b.Read("wa=1"), "zt/zt-read.htm"); }},
+    NotAFile{"zt/zt-write.htm", [](const RealBoard &b) { expect_error_page(next_post(b), "zt/zt-write.htm"); }},
+    NotAFile{"zt/zt-jti.txt", [](const RealBoard &b) { EXPECT_EQ(AnswerCode(next_post(b).out), -8); }},
+    NotAFile{"zt/zt-text.txt",
+             [](const RealBoard &b) {
+                 EXPECT_EQ(b.Prev(), "0");  // a text that cannot be read is an empty one
+                 EXPECT_EQ(AnswerCode(next_post(b).out), -11);
+                 EXPECT_EQ(b.Read("wa=1").status, 0);
+             }},
+    NotAFile{"zt/zt-com1.htm",
+             [](const RealBoard &b) {
+                 const std::string log1 = ReadFile(b / "zt/zt-com1.txt"), log2 = ReadFile(b / "zt/zt-com2.txt");
+                 EXPECT_EQ(AnswerCode(next_post(b).out), 0);
+                 EXPECT_EQ(ReadFile(b / "zt/zt-com1.txt"), log1);  // no record
+                 EXPECT_NE(ReadFile(b / "zt/zt-com2.txt"), log2);
+             }},
+    NotAFile{"zt/zt-com1.txt",
+             [](const RealBoard &b) {
+                 EXPECT_EQ(AnswerCode(next_post(b).out), 0);
+                 EXPECT_EQ(b.View().status, 0);
+             }}));
+
+TEST(DirectoryInPlace, ThemeIsNoThemeFile)
+{
+    RealBoard board(1024);
+    const std::string without = board.View().out;
+    ASSERT_EQ(mkdir((board / "zt/zt-theme.txt").c_str(), 0700), 0);
+    EXPECT_EQ(board.View().out, without);  // the template's default theme, as without one
+}
+
 TEST(HostileBoard, LockPathThatIsAPlainFile)
 {
     RealBoard board(256);
