@@ -11,6 +11,7 @@
 
 #include "board.h"
 #include "board_dir.h"
+#include "case_name.h"
 #include "command.h"
 #include "commentlog.h"
 #include "sjis.h"
@@ -133,6 +134,6 @@ TEST_P(LogListing, AdminTellsWhatTheBoardPageLists)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Logs, LogListing, testing::ValuesIn(log_cases));
+INSTANTIATE_TEST_SUITE_P(Logs, LogListing, testing::ValuesIn(log_cases), zt_test::CaseName{});
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "form.h"
 #include "intake.h"
 
@@ -21,6 +22,8 @@ struct IntakeCase {
     int count;                    // Tolvak_DataCount
     std::vector<Lookup> lookups;  // name -> value, nullopt for null
 };
+
+void PrintTo(const IntakeCase &c, std::ostream *os) { *os << (c.body.empty() ? "empty body" : c.body); }
 
 class Intake : public testing::TestWithParam<IntakeCase> {};
 
@@ -67,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(Bodies, Intake, testing::Values(
     IntakeCase{"Namae=x", 2, {{"namae", none}, {"Namae", "x"}}},
     IntakeCase{"a=1\0b=2"s, 2, {{"a", "1"}, {"b", none}}},
     IntakeCase{"n%61me=1&%3D=2", 4, {{"name", "1"}, {"=", "2"}}},
-    IntakeCase{"a=\x01\x1f\x7f", 2, {{"a", "\x01\x1f\x7f"}}}));
+    IntakeCase{"a=\x01\x1f\x7f", 2, {{"a", "\x01\x1f\x7f"}}}), zt_test::CaseName{true});
 
 // The layout that the code converter relies on: strings stay where their raw text began,
 // NUL up to each separator, the end of the data, then the sentinel CR.
@@ -174,6 +177,8 @@ struct Refusal {
     const char *declared;  // null: CONTENT_LENGTH unset
 };
 
+void PrintTo(const Refusal &r, std::ostream *os) { *os << (r.declared ? r.declared : "unset"); }
+
 class IntakeRefusal : public testing::TestWithParam<Refusal> {};
 
 TEST_P(IntakeRefusal, EndsTheRunWithStatusOne)
@@ -192,7 +197,7 @@ TEST_P(IntakeRefusal, EndsTheRunWithStatusOne)
 
 INSTANTIATE_TEST_SUITE_P(Lengths, IntakeRefusal, testing::Values(
     Refusal{nullptr}, Refusal{"-1"}, Refusal{"-99999999999999999999"}, Refusal{"32769"},
-    Refusal{"2147483648"}, Refusal{"4294967296"}, Refusal{"99999999999999999999"}));
+    Refusal{"2147483648"}, Refusal{"4294967296"}, Refusal{"99999999999999999999"}), zt_test::CaseName{true});
 
 TEST(IntakeRefusal, QueryStringOverTheLimit)
 {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
+#include "case_name.h"
 #include "form.h"
 #include "intake.h"
 #include "kanji.h"
@@ -123,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Bytes, Detect, testing::Values(
     DetectCase{"Shift_JIS decided late", "a\0"s + repeat("xyz\n", 3000) + "\x82\xA0", EUC, SJIS, SJIS},
     DetectCase{"decided in the last of many fields",
                repeat("n\0\xB0\xA1\0"s, 500) + "n\0"s + euc_kanji, SJIS, EUC, EUC},
-    DetectCase{"evidence in a name only", euc_kanji + "\0\x31"s, SJIS, EUC, EUC}));
+    DetectCase{"evidence in a name only", euc_kanji + "\0\x31"s, SJIS, EUC, EUC}), zt_test::CaseName{});
 
 // The sentinel ends the scan whatever byte it follows, also in a buffer without the NUL
 // that the intake puts before it; the allocation ends at the sentinel.
@@ -260,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(Requests, Convert, testing::Values(
     ConvertCase{"decided by a later field", FormBody({{"a", "\xB0\xA1"}, {"b", euc_kanji}}), SJIS,
                 "a", "\x88\x9F"},
     ConvertCase{"decided by a name", FormBody({{euc_kanji, "\xA4\xA2"}}), SJIS, sjis_kanji,
-                "\x82\xA0"}));
+                "\x82\xA0"}), zt_test::CaseName{});
 
 TEST(Convert, LastNameWithoutValueIsNotConverted)
 {

@@ -5,10 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
-#include "intake.h"
+#include "case_name.h"
 #include "directory.h"
 #include "encode.h"
 #include "error.h"
+#include "intake.h"
 #include "path.h"
 
 using namespace std::string_literals;
@@ -21,6 +22,8 @@ struct EncodeCase {
     std::string url;
     std::string html;
 };
+
+void PrintTo(const EncodeCase &c, std::ostream *os) { *os << c.url; }
 
 class Encoders : public testing::TestWithParam<EncodeCase> {};
 
@@ -40,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(Strings, Encoders, testing::Values(
     EncodeCase{"$-_@.!*(),", "$-_@.!*(),", "$-_@.!*(),"},
     EncodeCase{"AZaz09", "AZaz09", "AZaz09"},
     EncodeCase{"\n\t\x7f\xff", "%0a%09%7f%ff", "\n\t\x7f\xff"},
-    EncodeCase{"", "", ""}));
+    EncodeCase{"", "", ""}), zt_test::CaseName{true});
 
 TEST(Encoders, NullWritesNothing)
 {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "intake.h"
 #include "query.h"
 #include "template.h"
@@ -28,6 +29,11 @@ struct FindCase {
     const char *name;
     std::optional<std::string> rest;  // what the pointer points at, to the end of the query
 };
+
+void PrintTo(const FindCase &c, std::ostream *os)
+{
+    *os << c.name << " in " << (c.query ? c.query : "unset");
+}
 
 class QueryFind : public testing::TestWithParam<FindCase> {};
 
@@ -58,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Queries, QueryFind, testing::Values(
     FindCase{"a=1&&b=2", "b", none},
     FindCase{"&b=2", "b", none},
     FindCase{"xwa=1&wa=2", "wa", "2"},
-    FindCase{"a=1&wa=2&wa=3", "wa", "2&wa=3"}));
+    FindCase{"a=1&wa=2&wa=3", "wa", "2&wa=3"}), zt_test::CaseName{true});
 
 TEST(QueryFind, UnsetIsReadAgainAtTheNextLookup)
 {
@@ -110,6 +116,6 @@ INSTANTIATE_TEST_SUITE_P(Directives, QueryTemplate, testing::Values(
     ExpandCase{"query string escaped", "a=\"><b>&b=1", "\x01|a,b|", "?a=%22%3E%3Cb%3E&b=1"},
     ExpandCase{"environment is text", "", "\x01[REMOTE_ADDR]", "REMOTE_ADDR]"},
     ExpandCase{"sections are text", "", "\x01/a/1/#/x#", "a/1/#/x#"},
-    ExpandCase{"callback", "", "<\x01(0)\x01(1)>", "<A>"}));
+    ExpandCase{"callback", "", "<\x01(0)\x01(1)>", "<A>"}), zt_test::CaseName{});
 
 }  // namespace

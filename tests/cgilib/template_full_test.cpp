@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "intake.h"
 #include "template.h"
 #include "template_text.h"
@@ -114,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Directives, FullTemplate, testing::Values(
     ExpandCase{"literal 0xFF in a line is text", "", "a\xff" "b\nc", '\n', "a\xff" "b", "c"},
     ExpandCase{"carriage returns are dropped", "", "a\r\nb\r", END, "a\nb", ""},
     ExpandCase{"0x1A ends the template", "", "a\x1a" "b\nc", '\n', "a", ""},
-    ExpandCase{"0x1A ends a section", "c=1", "\x01/c/1/#/a\x1a" "b#", END, "a", ""}));
+    ExpandCase{"0x1A ends a section", "c=1", "\x01/c/1/#/a\x1a" "b#", END, "a", ""}), zt_test::CaseName{});
 
 TEST(FullTemplateLimits, NoTableCallsNothing)
 {

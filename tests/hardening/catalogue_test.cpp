@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "real_board.h"
 
 using namespace std::string_literals;
@@ -172,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(ContentLength, HostilePost, testing::Values(
               Accepted(unit), shows_name("a", "a")},
     WriteCase{"body shorter than declared", "1000", post_body(unit), Accepted(unit)},
     WriteCase{"body cut inside the name", "=", post_body(unit).substr(0, post_body(unit).size() - 1), Accepted(unit)},
-    WriteCase{"body cut inside prev", "3", post_body(unit), Refused(-1)}));
+    WriteCase{"body cut inside prev", "3", post_body(unit), Refused(-1)}), zt_test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(Bodies, HostilePost, testing::Values(
     WriteCase{"lone percent", "=", "%", Refused(-1)},
@@ -192,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Bodies, HostilePost, testing::Values(
     WriteCase{"an over-long name", "=", std::string(20000, 'n') + "=1&" + post_body(unit), Accepted(unit)},
     WriteCase{"raw 8-bit bytes are dropped", "=", "prev=0&namae=a&four=\x82\xa0" + zt_test::PercentEncode(unit),
               Accepted(unit)},
-    WriteCase{"NUL in the body ends it", "=", post_body(unit) + "\0&namae=b"s, Accepted(unit), shows_name("a", "a")}));
+    WriteCase{"NUL in the body ends it", "=", post_body(unit) + "\0&namae=b"s, Accepted(unit), shows_name("a", "a")}), zt_test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(Four, HostilePost, testing::Values(
     WriteCase{"less-than", "=", post_body("abc<efgh"), Refused(-3)},
@@ -209,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(Four, HostilePost, testing::Values(
     WriteCase{"a lone lead byte at the end", "=", post_body("abcdefg\x82"), Refused(-2)},
     WriteCase{"a lead byte before a non-trail byte", "=", post_body("abcdef\x82 "), Accepted("abcdef\x82 ")},
     WriteCase{"character reference a browser sends", "=", post_body("&#12316;"), Accepted("&#12316;")},
-    WriteCase{"character reference and three characters", "=", post_body("&#12316;" + Sjis("あいう")), Refused(-2)}));
+    WriteCase{"character reference and three characters", "=", post_body("&#12316;" + Sjis("あいう")), Refused(-2)}), zt_test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(Namae, HostilePost, testing::Values(
     WriteCase{"markup", "=", post_body(unit, markup), Accepted(unit),
@@ -223,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(Namae, HostilePost, testing::Values(
     WriteCase{"byte 0xFF", "=", post_body(unit, "\xff"), Accepted(unit), shows_name("\xff", "\xff")},
     WriteCase{"200 bytes", "=", post_body(unit, std::string(200, 'n')), Accepted(unit),
               shows_name(std::string(200, 'n'), std::string(200, 'n'))},
-    WriteCase{"a lone lead byte before the markup", "=", post_body(unit, "\x82"), Accepted(unit)}));
+    WriteCase{"a lone lead byte before the markup", "=", post_body(unit, "\x82"), Accepted(unit)}), zt_test::CaseName{});
 
 // The reading page for "wa", on a text of five pages whose last holds 100 bytes. The
 // arithmetic has its own tests; here the default page shows the page and its neighbours.
@@ -264,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(Wa, HostileRead, testing::Values(
     ReadCase{"wa=1e3", 1}, ReadCase{"wa=0x10", 5}, ReadCase{"wa= 1", 1}, ReadCase{"wa=1abc", 1},
     ReadCase{"wa=\xef\xbc\x99", 5}, ReadCase{"wa=\x82\x58", 5}, ReadCase{"wa=9223372036854775808", 2},
     ReadCase{"wa=1&wa=2", 1}, ReadCase{"wa=\"><script>", 5}, ReadCase{"wa=%22%3E%3Czt-x%3E", 5},
-    ReadCase{"&wa=3", 1}, ReadCase{"wa=3&&", 3}));
+    ReadCase{"&wa=3", 1}, ReadCase{"wa=3&&", 3}), zt_test::CaseName{true});
 
 // Query strings against every query-string directive, in a page of both query programs:
 // values in an attribute, in text and in a link's query.
@@ -299,7 +300,7 @@ TEST_P(HostileQuery, ReachesNoPageUnescaped)
 INSTANTIATE_TEST_SUITE_P(QueryStrings, HostileQuery, testing::Values(
     "q=\"><zt-x>&r=' zt-x='1", "q=%22%3E%3Czt-x%3E&r=%27%20zt-x%3D%27", "q=%2522%253Czt-x", "q=\" zt-x=\"1",
     "q=%22 zt-x=%22", "q='zt-x&r=\"zt-x", "q=%&r=%2", "q=%\"%<zt-x", "q=\x82\"><zt-x>", "q=%82%22%3E%3Czt-x%3E",
-    "q=%00%22%3Czt-x", "&&q=\"<zt-x>", "q=\x01{q}\x01(0)", "q=<zt-x>&q=<zt-x>&q=<zt-x>"));
+    "q=%00%22%3Czt-x", "&&q=\"<zt-x>", "q=\x01{q}\x01(0)", "q=<zt-x>&q=<zt-x>&q=<zt-x>"), zt_test::CaseName{true});
 
 // Comment logs as a crash, a hand or a disk can leave them, listed by the default board page.
 struct LogCase {
@@ -378,7 +379,7 @@ INSTANTIATE_TEST_SUITE_P(Logs, HostileLog, testing::Values(
             },
             false},
     LogCase{"zero bytes", [](const std::string &) { return std::string(); }, false},
-    LogCase{"shorter than its header", [](const std::string &) { return std::string("00000012\n0000"); }, false}));
+    LogCase{"shorter than its header", [](const std::string &) { return std::string("00000012\n0000"); }, false}), zt_test::CaseName{});
 
 // A directory where a board file should be is a file that cannot be opened, for every
 // program that opens it: each file in turn, with the answer the program must give then.
@@ -436,7 +437,7 @@ INSTANTIATE_TEST_SUITE_P(Files, DirectoryInPlace, testing::Values(
              [](const RealBoard &b) {
                  EXPECT_EQ(AnswerCode(next_post(b).out), 0);
                  EXPECT_EQ(b.View().status, 0);
-             }}));
+             }}), zt_test::CaseName{});
 
 TEST(DirectoryInPlace, ThemeIsNoThemeFile)
 {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "real_board.h"
 
 using zt_hard::RealBoard;
@@ -127,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Board, Damages, testing::Values(
     Damage{"lock parent missing", [](const RealBoard &b) { rmdir((b / "lock").c_str()); },
            "lock/: missing: every post is refused (code -5)"},
     Damage{"no board", [](const RealBoard &b) { std::filesystem::remove_all(b / "zt"); },
-           "zt/: missing: ..."}));
+           "zt/: missing: ..."}), zt_test::CaseName{});
 
 TEST(AdminCheck, OldLockSaysHowOld)
 {

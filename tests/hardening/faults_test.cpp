@@ -29,6 +29,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "commentlog.h"
 #include "real_board.h"
 
@@ -364,6 +365,6 @@ TEST_P(FaultInjection, EachWriteCutShort)
     report(s, "short writes", calls, tally);
 }
 
-INSTANTIATE_TEST_SUITE_P(Boards, FaultInjection, testing::Values("room", "lap"));
+INSTANTIATE_TEST_SUITE_P(Boards, FaultInjection, testing::Values("room", "lap"), zt_test::CaseName{});
 
 }  // namespace

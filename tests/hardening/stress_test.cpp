@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "commentlog.h"
 #include "real_board.h"
 
@@ -274,6 +275,6 @@ TEST_P(Stress, PostersViewersAndReadersAtOnce)
            stale.load(), pages.load());
 }
 
-INSTANTIATE_TEST_SUITE_P(Logs, Stress, testing::Values(65536, 2048));
+INSTANTIATE_TEST_SUITE_P(Logs, Stress, testing::Values(65536, 2048), zt_test::CaseName{});
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
+#include "case_name.h"
 #include "commentlog.h"
 
 using namespace std::string_literals;
@@ -193,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, Refusals, testing::Values(
             fields(unit, "0", "a"), "10.0.0.1", -6, ""},
     Refusal{"empty last-poster file and an empty name",
             [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", ""); },
-            fields(unit, "0", ""), "10.0.0.1", -6, ""}));
+            fields(unit, "0", ""), "10.0.0.1", -6, ""}), zt_test::CaseName{});
 
 TEST_F(PostBoard, AcceptedPostChangesExactlyTheTextTheLastPosterAndOneRecordPerLog)
 {
