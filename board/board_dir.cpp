@@ -62,11 +62,13 @@ bool make_directories(const std::string &dir, std::string *problem)
     return true;
 }
 
+// Clears away a staging directory after a failure, as far as it can: what stays behind is
+// named .zt-init-PID and holds no board.
 void remove_tree(const std::string &dir, const std::vector<std::string> &files)
 {
     for (const auto &file : files)
-        unlink(board_path(dir, file).c_str());
-    rmdir(dir.c_str());
+        (void)unlink(board_path(dir, file).c_str());
+    (void)rmdir(dir.c_str());
 }
 
 // Renames from to a name that must not exist, also not as an empty directory.
@@ -110,12 +112,12 @@ bool read_whole_file(const std::string &path, std::string *bytes)
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem)
 {
     const std::string temporary = path + ".new";
-    unlink(temporary.c_str());  // left behind by a run that died
+    (void)unlink(temporary.c_str());  // left behind by a run that died; mostly there is none
     if (!write_new_file(temporary, bytes, problem))
         return false;
     if (rename(temporary.c_str(), path.c_str()) != 0) {
         *problem = system_problem("cannot put in place", path);
-        unlink(temporary.c_str());
+        (void)unlink(temporary.c_str());  // the old file stays in place either way
         return false;
     }
     return true;

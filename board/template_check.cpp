@@ -204,7 +204,7 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
             break;
         if (reading.post_directives == 1 && reading.callback_depth == 0)
             read_error_lines(in);
-        Tolvak_CopySection(in, nullptr);  // the page goes on as after an accepted post
+        (void)Tolvak_CopySection(in, nullptr);  // the page goes on as after an accepted post
         break;
     case TemplateKind::view_page:
         if (reading.callback == 1) {

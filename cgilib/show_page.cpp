@@ -14,7 +14,8 @@ static char page_buffer[64 * 1024];
 
 void Tolvak_ShowPage(const char *name, Tolvak_CallbackTable table)
 {
-    setvbuf(stdout, page_buffer, _IOFBF, sizeof page_buffer);
+    // Before any output this cannot fail; were it to, the page would go out in pieces.
+    (void)setvbuf(stdout, page_buffer, _IOFBF, sizeof page_buffer);
     fputs_unlocked("Content-type: text/html\n\n", stdout);
     const char *path = Tolvak_Path("%s", name);
     Tolvak_TemplateStream page;

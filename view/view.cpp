@@ -49,5 +49,6 @@ void print_theme(Tolvak_TemplateStream *in, FILE *out)
     const int got = read_theme(Tolvak_Path("%s", THEME_FILE), theme);
     if (got > 0)
         fwrite_unlocked(theme, 1, static_cast<std::size_t>(got), out);
-    Tolvak_CopySection(in, got < 0 ? out : nullptr);  // the default theme, or past it
+    // The default theme, or past it; a template without its 0x02 ends the theme there.
+    (void)Tolvak_CopySection(in, got < 0 ? out : nullptr);
 }

@@ -12,7 +12,7 @@ void print_post_result(Tolvak_TemplateStream *in, FILE *out)
 {
     const int code = run_post();
     if (code == POST_OK) {
-        Tolvak_CopySection(in, nullptr);
+        (void)Tolvak_CopySection(in, nullptr);  // a template without 0x02 has no completion part
         return;
     }
     // Error line -code: a template with too few lines shows none rather than a piece of its
