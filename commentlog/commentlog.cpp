@@ -254,9 +254,6 @@ int open_log(const char *path, const char *mode, CommentLog_State *state)
     return 0;
 }
 
-// The walk is written once, for any visitor: the print's own is inlined into it, and the
-// function pointers of CommentLog_Walk are called through a small adapter.
-
 // Hands the rest of a record's line, its LF included, to visit, in pieces as the window
 // holds it; false when the end of what in may read comes first, which ends a walk.
 template <class Visit>
@@ -372,8 +369,8 @@ void walk_previous_lap(std::int64_t size, const Visit &visit)
     }
 }
 
-// Both laps lie between the lower of the two offsets and the end of the file: one read
-// serves both walks of a log that fits the window.
+// The walk of the current log, written once for any visitor: the print's own is inlined
+// into it, and the function pointers of CommentLog_Walk are called through an adapter.
 template <class Visit>
 void walk(const Visit &visit, bool lengths)
 {
@@ -384,9 +381,11 @@ void walk(const Visit &visit, bool lengths)
     const std::int64_t size = opened_size;
     if (size < COMMENT_HEADER_BYTES)
         return;
+    // Both laps lie between the lower of the two offsets and the end of the file: one read
+    // serves both walks of a log that fits the window. What it cannot read, they do not find.
     const std::int64_t from = head < old_head ? head : old_head;
     if (from < size)
-        (void)fill_window(from, size);  // what it cannot read, the walks do not find either
+        (void)fill_window(from, size);
     walk_current_lap(size, visit, lengths);
     // An empty current lap above a previous one is the header that a new lap writes before its
     // first record (see CommentLog_Print).
