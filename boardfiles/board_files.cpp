@@ -121,17 +121,18 @@ int read_theme(const char *path, char (&theme)[THEME_BYTES])
     return got > 0 ? static_cast<int>(got) : 0;
 }
 
+// The programs link no exceptions: the views are cut without substr, which may throw.
 LastPoster split_last_poster(std::string_view bytes)
 {
     LastPoster poster{};
     const std::size_t first = bytes.find('\n');
-    poster.name = bytes.substr(0, first);
+    poster.name = {bytes.data(), first == std::string_view::npos ? bytes.size() : first};
     if (first == std::string_view::npos)
         return poster;
-    const std::string_view rest = bytes.substr(first + 1);
-    const std::size_t second = rest.find('\n');
-    poster.address = rest.substr(0, second);
-    poster.two_lines = second != std::string_view::npos && second + 1 == rest.size();
+    bytes.remove_prefix(first + 1);
+    const std::size_t second = bytes.find('\n');
+    poster.address = {bytes.data(), second == std::string_view::npos ? bytes.size() : second};
+    poster.two_lines = second != std::string_view::npos && second + 1 == bytes.size();
     return poster;
 }
 

@@ -394,9 +394,9 @@ void walk(const Visit &visit, bool lengths)
 }
 
 // What a print gathers: the lines of a walk, moved out of the window into one area that goes
-// out in one write whenever it is full, and at the end. Pieces are never longer than the
-// window, which is as long as the area.
-char gathered[WINDOW_BYTES];
+// out in one write to the page whenever it is full, and at the end. A page of memory is
+// enough to make the writes few; a longer piece goes out on its own.
+char gathered[4096];
 std::size_t gathered_bytes;
 
 void flush_gathered(FILE *out)
@@ -504,6 +504,10 @@ void CommentLog_Print(FILE *out)
         [out](const CommentLog_Piece &piece) {
             if (gathered_bytes + piece.size > sizeof gathered)
                 flush_gathered(out);
+            if (piece.size > sizeof gathered) {
+                fwrite_unlocked(piece.bytes, 1, piece.size, out);
+                return;
+            }
             memcpy(gathered + gathered_bytes, piece.bytes, piece.size);
             gathered_bytes += piece.size;
         },
