@@ -1336,11 +1336,10 @@ def summary(cases_run, all_tags, runs, check_runs, differing, elapsed, build_sec
     for kind, count in sorted(kinds.items(), key=lambda kv: (-kv[1], kv[0])):
         print(f'  {count:>5}  {kind}')
         # A tag marks a kind when it is much more common among its cases than among all.
-        def lift(item):
-            tag, n = item
-            return (n / count) / (all_tags[tag] / cases_run)
-        marking = [(tag, n) for tag, n in tags_by_kind[kind].items() if lift((tag, n)) >= 2]
-        marking.sort(key=lambda item: (-item[1] * lift(item), item[0]))
+        lift = {tag: (n / count) / (all_tags[tag] / cases_run) for tag, n in tags_by_kind[kind].items()}
+        marking = sorted(((tag, n) for tag, n in tags_by_kind[kind].items()
+                          if lift[tag] >= 2 and (n >= 2 or count == 1)),
+                         key=lambda item: (-item[1] * lift[item[0]], item[0]))
         if marking:
             print('         ' + ', '.join(f'{tag} {n} ({100 * all_tags[tag] / cases_run:.0f}%)'
                                        for tag, n in marking[:5]))
