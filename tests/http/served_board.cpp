@@ -208,6 +208,11 @@ Response ServedBoard::Post(const std::string &target, const std::string &body,
     return Send("POST", target, body, source);
 }
 
+int ServedBoard::Connect(const std::string &source) const
+{
+    return connect_from(source, port_);
+}
+
 Response ServedBoard::Send(const std::string &method, const std::string &target,
                            const std::string &body, const std::string &source) const
 {

@@ -46,6 +46,9 @@ public:
     Response Send(const std::string &method, const std::string &target, const std::string &body,
                   const std::string &source) const;
 
+    // A connection from source to the server, or -1; for requests that a test sends by hand.
+    int Connect(const std::string &source) const;
+
 private:
     bool Start();
     void Stop();
