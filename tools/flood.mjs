@@ -130,7 +130,8 @@ class Server {
         try { return readFileSync(path.join(this.root, 'lighttpd.log'), 'utf8'); } catch { return ''; }
     }
 
-    // The sockets lighttpd holds open (its listening socket among them), and its resident memory.
+    // The sockets lighttpd holds open (its listening socket among them), and its resident
+    // memory.
     sockets() {
         const dir = `/proc/${this.process.pid}/fd`;
         let n = 0;
@@ -184,7 +185,7 @@ async function flood(server, { kind, connections, seconds, trickle }) {
     const start = kind === 'header'
         ? `GET / HTTP/1.1\r\n${host}User-Agent: zt-flood\r\nX-Slow: `
         : `POST /zt-write HTTP/1.1\r\n${host}Content-Type: application/x-www-form-urlencoded\r\n` +
-          'Content-Length: 8192\r\n\r\nfour=';
+          'Content-Length: 4000\r\n\r\nfour=';
     const open = new Set();
     let opening = 0, opened = 0, closedByServer = 0, notAccepted = 0, answered = 0;
     let stopping = false;
@@ -236,9 +237,8 @@ async function flood(server, { kind, connections, seconds, trickle }) {
     const holdStart = Date.now();
     while (Date.now() - holdStart < seconds * 1000) {
         await sleep(1000);
-        samples.push({ client: open.size, server: server.sockets() - 1 });
+        samples.push({ client: open.size, server: server.sockets() - 1, memoryKiB: server.memoryKiB() });
     }
-    const memoryKiB = server.memoryKiB();
     const visits = await new Promise((resolve) => {
         worker.once('message', resolve);
         worker.postMessage('stop');
@@ -258,7 +258,7 @@ async function flood(server, { kind, connections, seconds, trickle }) {
         heldByServer: { min: Math.min(...held), max: Math.max(...held) },
         openAtClient: { min: Math.min(...samples.map((s) => s.client)), max: Math.max(...samples.map((s) => s.client)) },
         opened, closedByServer, notAccepted, answeredEarly: answered,
-        lighttpdMemoryMiB: Math.round(memoryKiB / 102.4) / 10,
+        lighttpdPeakMemoryMiB: Math.round(Math.max(...samples.map((s) => s.memoryKiB)) / 102.4) / 10,
         visitor: {
             requests: visits.length,
             answered: visits.filter((v) => v.status === 200).length,
