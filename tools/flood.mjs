@@ -78,8 +78,8 @@ async function main() {
         throw new Error(`--connections is 1 to ${MAX_CONNECTIONS}`);
     if (!(seconds >= 1 && seconds <= MAX_SECONDS))
         throw new Error(`--seconds is 1 to ${MAX_SECONDS}`);
-    if (!(trickle >= 0 && trickle <= seconds))
-        throw new Error('--trickle is 0 (send nothing more) to the --seconds');
+    if (!(trickle >= 0 && trickle <= MAX_SECONDS))
+        throw new Error(`--trickle is 0 (send nothing more) to ${MAX_SECONDS}`);
 
     const server = await Server.start(values.bin, values.source, values.without);
     try {
@@ -256,7 +256,10 @@ async function flood(server, { kind, connections, seconds, trickle }) {
     return {
         rampSeconds,
         heldByServer: { min: Math.min(...held), max: Math.max(...held) },
-        openAtClient: { min: Math.min(...samples.map((s) => s.client)), max: Math.max(...samples.map((s) => s.client)) },
+        openAtClient: {
+            min: Math.min(...samples.map((s) => s.client)),
+            max: Math.max(...samples.map((s) => s.client)),
+        },
         opened, closedByServer, notAccepted, answeredEarly: answered,
         lighttpdPeakMemoryMiB: Math.round(Math.max(...samples.map((s) => s.memoryKiB)) / 102.4) / 10,
         visitor: {
@@ -274,5 +277,10 @@ async function flood(server, { kind, connections, seconds, trickle }) {
 if (!isMainThread) {
     visitor(workerData);
 } else {
-    await main();
+    try {
+        await main();
+    } catch (error) {
+        console.error(`flood: ${error.message}`);
+        process.exit(2);
+    }
 }
