@@ -102,8 +102,9 @@ std::string Response::Header(const std::string &name) const
     return "";
 }
 
-ServedBoard::ServedBoard(const std::vector<std::string> &init_arguments)
-    : board_(root_ / "board")
+ServedBoard::ServedBoard(const std::vector<std::string> &init_arguments,
+                         const std::vector<std::string> &conf_arguments)
+    : board_(root_ / "board"), conf_arguments_(conf_arguments)
 {
     std::vector<std::string> init = {"init", board_};
     init.insert(init.end(), init_arguments.begin(), init_arguments.end());
@@ -134,10 +135,13 @@ ServedBoard::~ServedBoard()
 bool ServedBoard::Start()
 {
     port_ = free_port();
-    const CommandRun conf = RunCommand(
-        {SourcePath("tools/lighttpd-conf"), "--port", std::to_string(port_), "--errorlog",
-         root_ / "lighttpd.log", "--program-log", root_ / "programs.log", "--pass",
-         "ASAN_OPTIONS", "--pass", "UBSAN_OPTIONS", "--pass", "LSAN_OPTIONS", board_});
+    std::vector<std::string> conf_command = {
+        SourcePath("tools/lighttpd-conf"), "--port", std::to_string(port_), "--errorlog",
+        root_ / "lighttpd.log", "--program-log", root_ / "programs.log", "--pass",
+        "ASAN_OPTIONS", "--pass", "UBSAN_OPTIONS", "--pass", "LSAN_OPTIONS"};
+    conf_command.insert(conf_command.end(), conf_arguments_.begin(), conf_arguments_.end());
+    conf_command.push_back(board_);
+    const CommandRun conf = RunCommand(conf_command);
     if (conf.status != 0) {
         ADD_FAILURE() << "tools/lighttpd-conf: " << conf.err;
         return false;
@@ -208,8 +212,14 @@ Response ServedBoard::Post(const std::string &target, const std::string &body,
     return Send("POST", target, body, source);
 }
 
+int ServedBoard::Connect(const std::string &source) const
+{
+    return connect_from(source, port_);
+}
+
 Response ServedBoard::Send(const std::string &method, const std::string &target,
-                           const std::string &body, const std::string &source) const
+                           const std::string &body, const std::string &source,
+                           const std::vector<std::string> &headers) const
 {
     Response response;
     const int s = connect_from(source, port_);
@@ -223,6 +233,8 @@ Response ServedBoard::Send(const std::string &method, const std::string &target,
     if (method == "POST")
         request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
                    std::to_string(body.size()) + "\r\n";
+    for (const std::string &header : headers)
+        request += header + "\r\n";
     request += "\r\n" + body;
     for (std::size_t sent = 0; sent < request.size();) {
         const ssize_t n = send(s, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);

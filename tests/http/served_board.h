@@ -23,8 +23,10 @@ struct Response {
 
 class ServedBoard {
 public:
-    // init_arguments go to zt-admin init after the directory (for instance --log-bytes).
-    explicit ServedBoard(const std::vector<std::string> &init_arguments = {});
+    // init_arguments go to zt-admin init after the directory (for instance --log-bytes),
+    // conf_arguments to tools/lighttpd-conf before it (for instance --origin).
+    explicit ServedBoard(const std::vector<std::string> &init_arguments = {},
+                         const std::vector<std::string> &conf_arguments = {});
     ~ServedBoard();
     ServedBoard(const ServedBoard &) = delete;
     ServedBoard &operator=(const ServedBoard &) = delete;
@@ -42,9 +44,13 @@ public:
     // A form post: body as it goes on the wire, already %-encoded.
     Response Post(const std::string &target, const std::string &body,
                   const std::string &source = "127.0.0.1") const;
-    // Any request line and body, sent as they are.
+    // Any request line and body, sent as they are, with header lines ("Name: value") added
+    // after the ones every request carries.
     Response Send(const std::string &method, const std::string &target, const std::string &body,
-                  const std::string &source) const;
+                  const std::string &source, const std::vector<std::string> &headers = {}) const;
+
+    // A connection from source to the server, or -1; for requests that a test sends by hand.
+    int Connect(const std::string &source) const;
 
 private:
     bool Start();
@@ -52,6 +58,7 @@ private:
 
     TempDir root_;
     std::string board_;
+    std::vector<std::string> conf_arguments_;
     int port_ = 0;
     int pid_ = -1;
 };
