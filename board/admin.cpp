@@ -34,7 +34,7 @@ constexpr long LOCK_STALE_SECONDS = 60;
 constexpr const char *USAGE =
     "usage: zt-admin COMMAND DIR ...\n"
     "  init DIR [--log-bytes N]  prepare a new board in DIR (comment logs of N bytes, "
-    "default 16384)\n"
+    "default 49152)\n"
     "  theme DIR TEXT            put the theme in place (UTF-8, stored as Shift_JIS)\n"
     "  theme DIR --clear         remove the theme: the board shows its default theme\n"
     "  status DIR                show the text, theme, last poster, lock, logs and templates\n"
@@ -139,9 +139,12 @@ int init(const Arguments &arguments)
     long long log_bytes = DEFAULT_LOG_BYTES;
     if (arguments.has_log_bytes) {
         log_bytes = plain_number(arguments.log_bytes);
-        if (log_bytes < MIN_LOG_BYTES || log_bytes > MAX_LOG_BYTES) {
-            message("--log-bytes %s: a comment log has %lld to %lld bytes",
-                    arguments.log_bytes.c_str(), MIN_LOG_BYTES, MAX_LOG_BYTES);
+        const long long largest = largest_default_record();
+        if (log_bytes < smallest_log(largest) || log_bytes > MAX_LOG_BYTES) {
+            message("--log-bytes %s: a comment log has %lld to %lld bytes (the smallest holds %lld "
+                    "of the largest records, %lld bytes, that a post can add)",
+                    arguments.log_bytes.c_str(), smallest_log(largest), MAX_LOG_BYTES,
+                    RECORDS_PER_LOG, largest);
             return EXIT_USAGE;
         }
     }
@@ -266,7 +269,7 @@ void status_logs(const std::string &dir)
 {
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         std::vector<std::string> records;
-        CommentLog_State log;
+        CommentLog_State log{};  // size 0 when the log is missing: no warning then
         if (!list_comment_log(board_path(dir, comment_log_name(digit)), &records, &log))
             printf("log %d        missing: gets no records\n", digit);
         else if (log.header == COMMENT_HEADER_SHORT)
@@ -279,6 +282,8 @@ void status_logs(const std::string &dir)
         else
             printf("log %d        %lld bytes, %zu record%s\n", digit, log.size, records.size(),
                    records.size() == 1 ? "" : "s");
+        if (const std::string warning = log_size_warning(dir, digit, log.size); !warning.empty())
+            printf("             warning: this log %s\n", warning.c_str());
     }
 }
 

@@ -67,7 +67,7 @@ struct Board {
 
 TEST(AdminInit, PreparesEveryFileOfABoard)
 {
-    for (const long long size : {DEFAULT_LOG_BYTES, 1024LL}) {
+    for (const long long size : {DEFAULT_LOG_BYTES, smallest_log(largest_default_record())}) {
         const Board board = size == DEFAULT_LOG_BYTES
                                 ? Board()
                                 : Board({"--log-bytes", std::to_string(size)});
@@ -111,6 +111,7 @@ TEST(AdminInit, RefusesABoardAndBadArguments)
     EXPECT_EQ(Listing(lock_only.path()), std::vector<std::string>{"lock"});
 
     TempDir root;
+    const long long smallest = smallest_log(largest_default_record());
     zt_test::WriteFile(root / "file", "");
     const auto under_file = RunAdmin({"init", root / "file/board"});
     EXPECT_EQ(under_file.status, 1);
@@ -122,7 +123,7 @@ TEST(AdminInit, RefusesABoardAndBadArguments)
         {"init", root / "c", "--log-bytes"},
         {"init", root / "c", "--log-bytes", "abc"},
         {"init", root / "c", "--log-bytes", "-5"},
-        {"init", root / "c", "--log-bytes", "255"},
+        {"init", root / "c", "--log-bytes", std::to_string(smallest - 1)},
         {"init", root / "c", "--log-bytes=16777217"},
         {"init", root / "c", "--log-bytes", "99999999999999999999"},
         {"init", root / "c", "--force"},
@@ -133,7 +134,10 @@ TEST(AdminInit, RefusesABoardAndBadArguments)
         EXPECT_FALSE(run.err.empty());
     }
     EXPECT_EQ(Listing(root.path()), std::vector<std::string>{"file"});
-    EXPECT_EQ(RunAdmin({"init", root / "c", "--log-bytes=256"}).status, 0);
+    const auto too_small = RunAdmin({"init", root / "c", "--log-bytes=16384"});
+    EXPECT_TRUE(Contains(too_small.err, "a comment log has " + std::to_string(smallest) + " to "))
+        << too_small.err;
+    EXPECT_EQ(RunAdmin({"init", root / "c", "--log-bytes=" + std::to_string(smallest)}).status, 0);
 }
 
 TEST(AdminTheme, PutsItInPlaceInShiftJisAndRemovesIt)
@@ -176,15 +180,32 @@ TEST(AdminTheme, PutsItInPlaceInShiftJisAndRemovesIt)
 
 TEST(AdminStatus, TellsTheStateOfTheBoard)
 {
-    const Board board({"--log-bytes", "1024"});
+    const Board board;
     auto status = RunAdmin({"status", board.dir});
     EXPECT_EQ(status.status, 0) << status.err;
+    EXPECT_FALSE(Contains(status.out, "warning")) << status.out;
+
+    // Logs too small for eight of the largest records that their templates can make: all but
+    // log 2, whose records hold neither a name nor a time.
+    zt_test::ReplaceLogs(board.dir, 1024);
+    status = RunAdmin({"status", board.dir});
     for (const char *line :
          {"text         0 bytes, 0 posts, 1 page; page 1 is being written, 256 posts left\n",
           "theme        none: the board shows its default theme\n", "last poster  nobody yet\n",
-          "lock         free\n", "log 1        1024 bytes, 0 records\n",
+          "lock         free\n",
+          "log 1        1024 bytes, 0 records\n"
+          "             warning: this log holds 0 of the largest records (5143 bytes) that "
+          "zt/zt-com1.htm can make, so one post can overwrite more than an eighth of it or leave "
+          "no record; a log of 41162 bytes holds 8\n"
+          "log 2        1024 bytes, 0 records\nlog 3        1024 bytes, 0 records\n"
+          "             warning: this log holds 0 of the largest records (5031 bytes) that "
+          "zt/zt-com3.htm can make",
           "log 8        1024 bytes, 0 records\n", "templates    11 of 11 sound\n"})
         EXPECT_TRUE(Contains(status.out, line)) << line << "in\n" << status.out;
+    std::size_t warnings = 0;
+    for (std::size_t at = 0; (at = status.out.find("warning:", at)) != std::string::npos; at++)
+        warnings++;
+    EXPECT_EQ(warnings, 7u) << status.out;
 
     // One post through zt-write, then a text of two pages, a theme and a lock.
     const std::string body = zt_test::FormBody(

@@ -19,8 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include "board_dir.h"
 #include "case_name.h"
+#include "form.h"
 #include "real_board.h"
+#include "template_check.h"
 
 using namespace std::string_literals;
 using zt_hard::AnswerCode;
@@ -225,6 +228,45 @@ INSTANTIATE_TEST_SUITE_P(Namae, HostilePost, testing::Values(
     WriteCase{"200 bytes", "=", post_body(unit, std::string(200, 'n')), Accepted(unit),
               shows_name(std::string(200, 'n'), std::string(200, 'n'))},
     WriteCase{"a lone lead byte before the markup", "=", post_body(unit, "\x82"), Accepted(unit)}), zt_test::CaseName{});
+
+// Posts of the longest name that the form limit lets through, in bytes that HTML escapes
+// five-fold: each leaves its record in all eight logs of a default board, no record is larger
+// than zt-admin reckons, and eight such posts in a row are all still there.
+struct LongName {
+    const char *name;
+    std::string spelt[2];  // one byte of the name as the form carries it, for two names
+};
+
+void PrintTo(const LongName &c, std::ostream *os) { *os << c.name; }
+
+class LongestName : public testing::TestWithParam<LongName> {};
+
+TEST_P(LongestName, IsRecordedInEveryLogEightTimesOver)
+{
+    RealBoard board;
+    for (int i = 0; i < 8; i++) {
+        const std::string start = "four=" + zt_test::PercentEncode(unit) + "&prev=" + board.Prev() + "&namae=";
+        const std::string &spelt = GetParam().spelt[i % 2];
+        std::string body = start;
+        while (body.size() + spelt.size() <= MAX_POST_BYTES)
+            body += spelt;
+        const auto run = board.Post(body, "127.0.0." + std::to_string(2 + i));
+        ASSERT_EQ(AnswerCode(run.out), 0) << run.out;
+    }
+    for (int digit = 1; digit <= 8; digit++) {
+        std::vector<std::string> records;
+        CommentLog_State state;
+        ASSERT_TRUE(list_comment_log(board / comment_log_name(digit), &records, &state));
+        EXPECT_EQ(records.size(), 8u) << "log " << digit;
+        const long long largest = largest_record(ReadFile(board / record_template_name(digit))).bytes;
+        for (const auto &record : records)
+            EXPECT_LE(static_cast<long long>(record.size()) + 6, largest) << "log " << digit;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Namae, LongestName, testing::Values(
+    LongName{"ampersands and quotes escaped", {"%26", "%22"}},
+    LongName{"raw less-than and greater-than signs", {"<", ">"}}), zt_test::CaseName{});
 
 // The reading page for "wa", on a text of five pages whose last holds 100 bytes. The
 // arithmetic has its own tests; here the default page shows the page and its neighbours.
