@@ -1,11 +1,14 @@
 // zt-admin: the operator's command. Prepares a board, puts its theme in place, shows its
-// state, removes a lock that a dead run left behind, and prints the text and the logs as
-// UTF-8. It works on the board's files directly; the web server need not run.
+// state, removes a lock that a dead run left behind, prints the text and the logs as UTF-8,
+// and blanks abusive posts. It works on the board's files directly; the web server need not
+// run.
 //
 // Exit status: 0 done, 1 the command failed (the message says why), 2 wrong usage.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -39,7 +42,10 @@ constexpr const char *USAGE =
     "  theme DIR --clear         remove the theme: the board shows its default theme\n"
     "  status DIR                show the text, theme, last poster, lock, logs and templates\n"
     "  unlock DIR [--force]      remove a lock left by a post that died (older than a minute)\n"
-    "  export DIR                print the whole text as UTF-8, one text page per paragraph\n"
+    "  export DIR [--numbers]    print the whole text as UTF-8, one text page per paragraph\n"
+    "                            (--numbers: one post a line, after its number)\n"
+    "  redact DIR N...           replace posts N... (from 1, as export --numbers shows) with\n"
+    "                            four full-width spaces\n"
     "  log DIR D                 print comment log D (1 to 8) as UTF-8, newest first\n"
     "  check DIR                 verify the board's files after a crash or a full disk\n";
 
@@ -65,6 +71,7 @@ struct Arguments {
     std::vector<std::string> operands;
     bool clear = false;
     bool force = false;
+    bool numbers = false;
     bool has_log_bytes = false;
     std::string log_bytes;
 };
@@ -83,6 +90,8 @@ bool parse(const std::string &command, int argc, char **argv, Arguments *argumen
             arguments->clear = true;
         } else if (command == "unlock" && arg == "--force") {
             arguments->force = true;
+        } else if (command == "export" && arg == "--numbers") {
+            arguments->numbers = true;
         } else if (command == "init" && arg == "--log-bytes") {
             if (i + 1 == argc) {
                 usage_error("--log-bytes needs a number of bytes");
@@ -370,6 +379,12 @@ int export_text(const Arguments &arguments)
         return EXIT_FAILED;
     }
     const std::string_view all = text;
+    if (arguments.numbers) {
+        for (std::size_t start = 0; start < all.size(); start += UNIT_BYTES)
+            printf("%zu\t%s\n", start / UNIT_BYTES + 1,
+                   sjis_to_utf8(all.substr(start, UNIT_BYTES)).c_str());
+        return 0;
+    }
     for (std::size_t start = 0; start < all.size(); start += TEXT_PAGE_BYTES) {
         if (start > 0)
             fputs("\n\n", stdout);
@@ -377,6 +392,64 @@ int export_text(const Arguments &arguments)
     }
     if (!all.empty())
         fputc('\n', stdout);
+    return 0;
+}
+
+// Replaces posts with BLANK_UNIT under the posting lock: every number is checked before
+// anything is written, so that a mistyped one changes nothing.
+int redact(const Arguments &arguments)
+{
+    if (arguments.operands.size() < 2)
+        return usage_error("redact takes a directory and the numbers of the posts to blank");
+    const std::string &dir = arguments.operands[0];
+    std::vector<long long> numbers;
+    for (std::size_t i = 1; i < arguments.operands.size(); i++) {
+        const long long n = plain_number(arguments.operands[i]);
+        if (n < 0)
+            return usage_error(arguments.operands[i] + ": not a post's number");
+        if (std::find(numbers.begin(), numbers.end(), n) != numbers.end())
+            return usage_error(arguments.operands[i] + ": named twice");
+        numbers.push_back(n);
+    }
+    if (!is_board(dir))
+        return EXIT_FAILED;
+    const std::string lock_path = board_path(dir, LOCK_DIR);
+    const BoardLock lock(lock_path.c_str());
+    if (!lock.held()) {
+        if (errno == EEXIST)
+            message("the board is busy: a post holds the lock %s; nothing was changed. Try again "
+                    "in a moment (a lock that stays was left by a post that died: zt-admin "
+                    "status tells its age, zt-admin unlock removes it)",
+                    lock_path.c_str());
+        else
+            message("cannot take the lock %s: %s; nothing was changed", lock_path.c_str(),
+                    strerror(errno));
+        return EXIT_FAILED;
+    }
+    const std::string path = board_path(dir, TEXT_FILE);
+    const BoardFile text(open_board_file(path.c_str(), O_RDWR));
+    std::string bytes;
+    if (text.fd < 0 || !read_whole_file(path, &bytes)) {
+        message("cannot open %s: %s", path.c_str(), strerror(errno));
+        return EXIT_FAILED;
+    }
+    const long long posts = static_cast<long long>(bytes.size()) / UNIT_BYTES;
+    for (const long long n : numbers)
+        if (n < 1 || n > posts) {
+            message("there is no post %lld: the text holds posts 1 to %lld; nothing was changed",
+                    n, posts);
+            return EXIT_FAILED;
+        }
+    for (const long long n : numbers) {
+        const std::int64_t offset = (n - 1) * UNIT_BYTES;
+        if (!rewrite_unit(text.fd, BLANK_UNIT.data(), offset)) {
+            message("cannot write post %lld into %s: %s", n, path.c_str(), strerror(errno));
+            return EXIT_FAILED;
+        }
+        printf("post %lld (page %lld) was \"%s\": now four full-width spaces\n", n,
+               static_cast<long long>(offset / TEXT_PAGE_BYTES + 1),
+               sjis_to_utf8(std::string_view(bytes).substr(offset, UNIT_BYTES)).c_str());
+    }
     return 0;
 }
 
@@ -433,6 +506,8 @@ int main(int argc, char **argv)
         return export_text(arguments);
     if (command == "log")
         return print_log(arguments);
+    if (command == "redact")
+        return redact(arguments);
     if (command == "check")
         return check_command(arguments.operands);
     return usage_error(command + ": no such command");
