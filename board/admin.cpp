@@ -132,13 +132,27 @@ bool is_board(const std::string &dir)
     return false;
 }
 
-std::string local_time(time_t t)
+// A time with its zone named. The records carry the zone that the web server gives the
+// programs in TZ, which zt-admin cannot know: with TZ set, as the operator sets it for the
+// board (TZ=JST-9 zt-admin status), the time is in that zone; without, in UTC, never in the
+// machine's zone, which need not be the board's.
+std::string board_time(time_t t)
 {
+    const char *zone = getenv("TZ");
+    const bool local = zone && *zone;
     struct tm fields;
-    char text[32];
-    if (!localtime_r(&t, &fields) || !strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields))
+    char text[64];
+    if (!(local ? localtime_r(&t, &fields) : gmtime_r(&t, &fields)) ||
+        !strftime(text, sizeof text, local ? "%Y-%m-%d %H:%M:%S %Z" : "%Y-%m-%d %H:%M:%S UTC",
+                  &fields))
         return "?";
-    return text;
+    return local ? std::string(text) + " (TZ=" + zone + ")" : text;
+}
+
+// "1 post", "2 posts".
+std::string count(long long n, const char *thing)
+{
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
 
 int init(const Arguments &arguments)
@@ -219,11 +233,18 @@ void status_text(const std::string &dir)
         printf("text         missing: every post is refused (code -11)\n");
         return;
     }
-    const long long pages = text_page_count(size), current = page_being_written(size);
-    printf("text         %lld bytes, %lld posts, %lld page%s; page %lld is being written, "
-           "%lld posts left\n",
-           size, size / UNIT_BYTES, pages, pages == 1 ? "" : "s", current,
-           static_cast<long long>(units_left(size)));
+    // Posts are numbered from 1, as export --numbers shows them and redact takes them.
+    const long long posts = size / UNIT_BYTES, pages = text_page_count(size);
+    const std::string numbered = posts == 0   ? ""
+                                 : posts == 1 ? ", numbered 1"
+                                              : ", numbered 1 to " + std::to_string(posts);
+    const std::string page =
+        size > 0 && current_page_bytes(size) == 0
+            ? "full: the next post begins page " + std::to_string(page_being_written(size))
+            : "page " + std::to_string(page_being_written(size)) + " is being written, " +
+                  count(units_left(size), "post") + " left";
+    printf("text         %lld bytes: %s%s; %s, %s\n", size, count(posts, "post").c_str(),
+           numbered.c_str(), count(pages, "page").c_str(), page.c_str());
     if (size % UNIT_BYTES != 0)
         printf("             warning: not a whole number of 8-byte posts\n");
 }
@@ -268,7 +289,7 @@ void status_lock(const std::string &dir)
         return;
     }
     const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
-    printf("lock         held since %s (%lld s ago)%s\n", local_time(st.st_mtime).c_str(), age,
+    printf("lock         held since %s, %lld s ago%s\n", board_time(st.st_mtime).c_str(), age,
            age >= LOCK_STALE_SECONDS
                ? ": every post is refused (code -5) until zt-admin unlock removes it"
                : "");
@@ -361,8 +382,8 @@ int unlock(const Arguments &arguments)
         message("cannot remove %s: %s", lock.c_str(), strerror(errno));
         return EXIT_FAILED;
     }
-    printf("removed the lock taken at %s (%lld s ago): the board takes posts again\n",
-           local_time(st.st_mtime).c_str(), age);
+    printf("removed the lock taken at %s, %lld s ago: the board takes posts again\n",
+           board_time(st.st_mtime).c_str(), age);
     return 0;
 }
 

@@ -193,7 +193,7 @@ TEST(AdminStatus, TellsTheStateOfTheBoard)
     zt_test::ReplaceLogs(board.dir, 1024);
     status = RunAdmin({"status", board.dir});
     for (const char *line :
-         {"text         0 bytes, 0 posts, 1 page; page 1 is being written, 256 posts left\n",
+         {"text         0 bytes: 0 posts; 1 page, page 1 is being written, 256 posts left\n",
           "theme        none: the board shows its default theme\n", "last poster  nobody yet\n",
           "lock         free\n",
           "log 1        1024 bytes, 0 records\n"
@@ -220,7 +220,8 @@ TEST(AdminStatus, TellsTheStateOfTheBoard)
     zt_test::WriteFile(board / "zt/zt-view.htm", "\x01(7)");
     status = RunAdmin({"status", board.dir});
     for (const char *line :
-         {"text         2056 bytes, 257 posts, 2 pages; page 2 is being written, 255 posts left\n",
+         {"text         2056 bytes: 257 posts, numbered 1 to 257; 2 pages, page 2 is being "
+          "written, 255 posts left\n",
           "theme        \"春\" (2 bytes)\n", "last poster  \"太郎\" from 192.0.2.7\n",
           "lock         held since ", "log 1        1024 bytes, 1 record\n",
           "template     zt/zt-view.htm line 1: callback 7", "templates    10 of 11 sound\n"})
@@ -236,6 +237,63 @@ TEST(AdminStatus, TellsTheStateOfTheBoard)
     status = RunAdmin({"status", empty.path()});
     EXPECT_EQ(status.status, 1);
     EXPECT_TRUE(Contains(status.err, "holds no board")) << status.err;
+}
+
+// zt-admin with TZ set to zone, or without TZ when zone is empty.
+zt_test::CommandRun AdminInZone(const std::vector<std::string> &arguments, const std::string &zone)
+{
+    std::vector<std::string> argv = {zt_test::ProgramPath("zt-admin")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environment;
+    for (char **e = environ; *e; e++)
+        if (!std::string_view(*e).starts_with("TZ="))
+            environment.emplace_back(*e);
+    if (!zone.empty())
+        environment.push_back("TZ=" + zone);
+    return zt_test::RunArgv(argv, environment, {});
+}
+
+TEST(AdminStatus, SaysWhatIsTrueOfTheTextAndTheLock)
+{
+    const Board board;
+    const struct {
+        std::size_t size;
+        const char *line;
+    } texts[] = {
+        {8, "8 bytes: 1 post, numbered 1; 1 page, page 1 is being written, 255 posts left\n"},
+        {2040, "2040 bytes: 255 posts, numbered 1 to 255; 1 page, page 1 is being written, 1 post "
+               "left\n"},
+        {2048, "2048 bytes: 256 posts, numbered 1 to 256; 1 page, full: the next post begins page "
+               "2\n"},
+        {4096, "4096 bytes: 512 posts, numbered 1 to 512; 2 pages, full: the next post begins page "
+               "3\n"},
+    };
+    for (const auto &t : texts) {
+        zt_test::WriteFile(board / TEXT_FILE, std::string(t.size, 'a'));
+        const auto status = RunAdmin({"status", board.dir});
+        EXPECT_TRUE(Contains(status.out, "text         " + std::string(t.line))) << status.out;
+    }
+
+    // The lock's time in the zone that TZ names, as the programs take it, else in UTC.
+    zt_test::MakeDir(board / LOCK_DIR);
+    const utimbuf taken = {1700000000, 1700000000};
+    ASSERT_EQ(utime((board / LOCK_DIR).c_str(), &taken), 0);
+    const struct {
+        const char *zone;
+        std::string since;
+    } zones[] = {
+        {"", "2023-11-14 22:13:20 UTC, "},
+        {"JST-9", "2023-11-15 07:13:20 JST (TZ=JST-9), "},
+        {"UTC0", "2023-11-14 22:13:20 UTC (TZ=UTC0), "},
+    };
+    for (const auto &z : zones) {
+        const auto status = AdminInZone({"status", board.dir}, z.zone);
+        EXPECT_TRUE(Contains(status.out, "lock         held since " + z.since)) << status.out;
+        const auto unlock = AdminInZone({"unlock", board.dir}, z.zone);
+        EXPECT_TRUE(Contains(unlock.out, "removed the lock taken at " + z.since)) << unlock.out;
+        zt_test::MakeDir(board / LOCK_DIR);
+        ASSERT_EQ(utime((board / LOCK_DIR).c_str(), &taken), 0);
+    }
 }
 
 TEST(AdminUnlock, RemovesOnlyALockThatIsOldOrForced)
