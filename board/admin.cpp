@@ -457,8 +457,8 @@ int redact(const Arguments &arguments)
     const long long posts = static_cast<long long>(bytes.size()) / UNIT_BYTES;
     for (const long long n : numbers)
         if (n < 1 || n > posts) {
-            message("there is no post %lld: the text holds posts 1 to %lld; nothing was changed",
-                    n, posts);
+            message("there is no post %lld: the text holds %s; nothing was changed", n,
+                    count(posts, "post").c_str());
             return EXIT_FAILED;
         }
     for (const long long n : numbers) {

@@ -390,8 +390,8 @@ TEST(AdminRedact, RefusesEveryNumberOfNoPostAndChangesNothing)
         int status;
         const char *said;
     } cases[] = {
-        {{"0"}, 1, "there is no post 0: the text holds posts 1 to 300; nothing was changed"},
-        {{"301"}, 1, "there is no post 301: the text holds posts 1 to 300"},
+        {{"0"}, 1, "there is no post 0: the text holds 300 posts; nothing was changed"},
+        {{"301"}, 1, "there is no post 301: the text holds 300 posts"},
         {{"2", "301"}, 1, "there is no post 301"},
         {{"2", "x"}, 2, "x: not a post's number"},
         {{"-1"}, 2, "-1: not a post's number"},
