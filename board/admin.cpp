@@ -1,11 +1,14 @@
 // zt-admin: the operator's command. Prepares a board, puts its theme in place, shows its
-// state, removes a lock that a dead run left behind, and prints the text and the logs as
-// UTF-8. It works on the board's files directly; the web server need not run.
+// state, removes a lock that a dead run left behind, prints the text and the logs as UTF-8,
+// and blanks abusive posts. It works on the board's files directly; the web server need not
+// run.
 //
 // Exit status: 0 done, 1 the command failed (the message says why), 2 wrong usage.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -34,12 +37,15 @@ constexpr long LOCK_STALE_SECONDS = 60;
 constexpr const char *USAGE =
     "usage: zt-admin COMMAND DIR ...\n"
     "  init DIR [--log-bytes N]  prepare a new board in DIR (comment logs of N bytes, "
-    "default 16384)\n"
+    "default 49152)\n"
     "  theme DIR TEXT            put the theme in place (UTF-8, stored as Shift_JIS)\n"
     "  theme DIR --clear         remove the theme: the board shows its default theme\n"
     "  status DIR                show the text, theme, last poster, lock, logs and templates\n"
     "  unlock DIR [--force]      remove a lock left by a post that died (older than a minute)\n"
-    "  export DIR                print the whole text as UTF-8, one text page per paragraph\n"
+    "  export DIR [--numbers]    print the whole text as UTF-8, one text page per paragraph\n"
+    "                            (--numbers: one post a line, after its number)\n"
+    "  redact DIR N...           replace posts N... (from 1, as export --numbers shows) with\n"
+    "                            four full-width spaces\n"
     "  log DIR D                 print comment log D (1 to 8) as UTF-8, newest first\n"
     "  check DIR                 verify the board's files after a crash or a full disk\n";
 
@@ -65,6 +71,7 @@ struct Arguments {
     std::vector<std::string> operands;
     bool clear = false;
     bool force = false;
+    bool numbers = false;
     bool has_log_bytes = false;
     std::string log_bytes;
 };
@@ -83,6 +90,8 @@ bool parse(const std::string &command, int argc, char **argv, Arguments *argumen
             arguments->clear = true;
         } else if (command == "unlock" && arg == "--force") {
             arguments->force = true;
+        } else if (command == "export" && arg == "--numbers") {
+            arguments->numbers = true;
         } else if (command == "init" && arg == "--log-bytes") {
             if (i + 1 == argc) {
                 usage_error("--log-bytes needs a number of bytes");
@@ -123,13 +132,27 @@ bool is_board(const std::string &dir)
     return false;
 }
 
-std::string local_time(time_t t)
+// A time with its zone named. The records carry the zone that the web server gives the
+// programs in TZ, which zt-admin cannot know: with TZ set, as the operator sets it for the
+// board (TZ=JST-9 zt-admin status), the time is in that zone; without, in UTC, never in the
+// machine's zone, which need not be the board's.
+std::string board_time(time_t t)
 {
+    const char *zone = getenv("TZ");
+    const bool local = zone && *zone;
     struct tm fields;
-    char text[32];
-    if (!localtime_r(&t, &fields) || !strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields))
+    char text[64];
+    if (!(local ? localtime_r(&t, &fields) : gmtime_r(&t, &fields)) ||
+        !strftime(text, sizeof text, local ? "%Y-%m-%d %H:%M:%S %Z" : "%Y-%m-%d %H:%M:%S UTC",
+                  &fields))
         return "?";
-    return text;
+    return local ? std::string(text) + " (TZ=" + zone + ")" : text;
+}
+
+// "1 post", "2 posts".
+std::string count(long long n, const char *thing)
+{
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
 
 int init(const Arguments &arguments)
@@ -139,9 +162,12 @@ int init(const Arguments &arguments)
     long long log_bytes = DEFAULT_LOG_BYTES;
     if (arguments.has_log_bytes) {
         log_bytes = plain_number(arguments.log_bytes);
-        if (log_bytes < MIN_LOG_BYTES || log_bytes > MAX_LOG_BYTES) {
-            message("--log-bytes %s: a comment log has %lld to %lld bytes",
-                    arguments.log_bytes.c_str(), MIN_LOG_BYTES, MAX_LOG_BYTES);
+        const long long largest = largest_default_record();
+        if (log_bytes < smallest_log(largest) || log_bytes > MAX_LOG_BYTES) {
+            message("--log-bytes %s: a comment log has %lld to %lld bytes (the smallest holds %lld "
+                    "of the largest records, %lld bytes, that a post can add)",
+                    arguments.log_bytes.c_str(), smallest_log(largest), MAX_LOG_BYTES,
+                    RECORDS_PER_LOG, largest);
             return EXIT_USAGE;
         }
     }
@@ -207,11 +233,18 @@ void status_text(const std::string &dir)
         printf("text         missing: every post is refused (code -11)\n");
         return;
     }
-    const long long pages = text_page_count(size), current = page_being_written(size);
-    printf("text         %lld bytes, %lld posts, %lld page%s; page %lld is being written, "
-           "%lld posts left\n",
-           size, size / UNIT_BYTES, pages, pages == 1 ? "" : "s", current,
-           static_cast<long long>(units_left(size)));
+    // Posts are numbered from 1, as export --numbers shows them and redact takes them.
+    const long long posts = size / UNIT_BYTES, pages = text_page_count(size);
+    const std::string numbered = posts == 0   ? ""
+                                 : posts == 1 ? ", numbered 1"
+                                              : ", numbered 1 to " + std::to_string(posts);
+    const std::string page =
+        size > 0 && current_page_bytes(size) == 0
+            ? "full: the next post begins page " + std::to_string(page_being_written(size))
+            : "page " + std::to_string(page_being_written(size)) + " is being written, " +
+                  count(units_left(size), "post") + " left";
+    printf("text         %lld bytes: %s%s; %s, %s\n", size, count(posts, "post").c_str(),
+           numbered.c_str(), count(pages, "page").c_str(), page.c_str());
     if (size % UNIT_BYTES != 0)
         printf("             warning: not a whole number of 8-byte posts\n");
 }
@@ -256,7 +289,7 @@ void status_lock(const std::string &dir)
         return;
     }
     const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
-    printf("lock         held since %s (%lld s ago)%s\n", local_time(st.st_mtime).c_str(), age,
+    printf("lock         held since %s, %lld s ago%s\n", board_time(st.st_mtime).c_str(), age,
            age >= LOCK_STALE_SECONDS
                ? ": every post is refused (code -5) until zt-admin unlock removes it"
                : "");
@@ -266,7 +299,7 @@ void status_logs(const std::string &dir)
 {
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         std::vector<std::string> records;
-        CommentLog_State log;
+        CommentLog_State log{};  // size 0 when the log is missing: no warning then
         if (!list_comment_log(board_path(dir, comment_log_name(digit)), &records, &log))
             printf("log %d        missing: gets no records\n", digit);
         else if (log.header == COMMENT_HEADER_SHORT)
@@ -279,6 +312,8 @@ void status_logs(const std::string &dir)
         else
             printf("log %d        %lld bytes, %zu record%s\n", digit, log.size, records.size(),
                    records.size() == 1 ? "" : "s");
+        if (const std::string warning = log_size_warning(dir, digit, log.size); !warning.empty())
+            printf("             warning: this log %s\n", warning.c_str());
     }
 }
 
@@ -347,8 +382,8 @@ int unlock(const Arguments &arguments)
         message("cannot remove %s: %s", lock.c_str(), strerror(errno));
         return EXIT_FAILED;
     }
-    printf("removed the lock taken at %s (%lld s ago): the board takes posts again\n",
-           local_time(st.st_mtime).c_str(), age);
+    printf("removed the lock taken at %s, %lld s ago: the board takes posts again\n",
+           board_time(st.st_mtime).c_str(), age);
     return 0;
 }
 
@@ -365,6 +400,12 @@ int export_text(const Arguments &arguments)
         return EXIT_FAILED;
     }
     const std::string_view all = text;
+    if (arguments.numbers) {
+        for (std::size_t start = 0; start < all.size(); start += UNIT_BYTES)
+            printf("%zu\t%s\n", start / UNIT_BYTES + 1,
+                   sjis_to_utf8(all.substr(start, UNIT_BYTES)).c_str());
+        return 0;
+    }
     for (std::size_t start = 0; start < all.size(); start += TEXT_PAGE_BYTES) {
         if (start > 0)
             fputs("\n\n", stdout);
@@ -372,6 +413,64 @@ int export_text(const Arguments &arguments)
     }
     if (!all.empty())
         fputc('\n', stdout);
+    return 0;
+}
+
+// Replaces posts with BLANK_UNIT under the posting lock: every number is checked before
+// anything is written, so that a mistyped one changes nothing.
+int redact(const Arguments &arguments)
+{
+    if (arguments.operands.size() < 2)
+        return usage_error("redact takes a directory and the numbers of the posts to blank");
+    const std::string &dir = arguments.operands[0];
+    std::vector<long long> numbers;
+    for (std::size_t i = 1; i < arguments.operands.size(); i++) {
+        const long long n = plain_number(arguments.operands[i]);
+        if (n < 0)
+            return usage_error(arguments.operands[i] + ": not a post's number");
+        if (std::find(numbers.begin(), numbers.end(), n) != numbers.end())
+            return usage_error(arguments.operands[i] + ": named twice");
+        numbers.push_back(n);
+    }
+    if (!is_board(dir))
+        return EXIT_FAILED;
+    const std::string lock_path = board_path(dir, LOCK_DIR);
+    const BoardLock lock(lock_path.c_str());
+    if (!lock.held()) {
+        if (errno == EEXIST)
+            message("the board is busy: a post holds the lock %s; nothing was changed. Try again "
+                    "in a moment (a lock that stays was left by a post that died: zt-admin "
+                    "status tells its age, zt-admin unlock removes it)",
+                    lock_path.c_str());
+        else
+            message("cannot take the lock %s: %s; nothing was changed", lock_path.c_str(),
+                    strerror(errno));
+        return EXIT_FAILED;
+    }
+    const std::string path = board_path(dir, TEXT_FILE);
+    const BoardFile text(open_board_file(path.c_str(), O_RDWR));
+    std::string bytes;
+    if (text.fd < 0 || !read_whole_file(path, &bytes)) {
+        message("cannot open %s: %s", path.c_str(), strerror(errno));
+        return EXIT_FAILED;
+    }
+    const long long posts = static_cast<long long>(bytes.size()) / UNIT_BYTES;
+    for (const long long n : numbers)
+        if (n < 1 || n > posts) {
+            message("there is no post %lld: the text holds %s; nothing was changed", n,
+                    count(posts, "post").c_str());
+            return EXIT_FAILED;
+        }
+    for (const long long n : numbers) {
+        const std::int64_t offset = (n - 1) * UNIT_BYTES;
+        if (!rewrite_unit(text.fd, BLANK_UNIT.data(), offset)) {
+            message("cannot write post %lld into %s: %s", n, path.c_str(), strerror(errno));
+            return EXIT_FAILED;
+        }
+        printf("post %lld (page %lld) was \"%s\": now four full-width spaces\n", n,
+               static_cast<long long>(offset / TEXT_PAGE_BYTES + 1),
+               sjis_to_utf8(std::string_view(bytes).substr(offset, UNIT_BYTES)).c_str());
+    }
     return 0;
 }
 
@@ -428,6 +527,8 @@ int main(int argc, char **argv)
         return export_text(arguments);
     if (command == "log")
         return print_log(arguments);
+    if (command == "redact")
+        return redact(arguments);
     if (command == "check")
         return check_command(arguments.operands);
     return usage_error(command + ": no such command");

@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "template_check.h"
 #include "template_source.h"
 
 namespace {
@@ -87,11 +89,21 @@ bool rename_new(const std::string &from, const std::string &to)
 
 }  // namespace
 
-std::string comment_log_name(int digit)
+static std::string digit_name(const char *pattern, int digit)
 {
     char name[64];
-    snprintf(name, sizeof name, COMMENT_LOG, '0' + digit);
+    snprintf(name, sizeof name, pattern, '0' + digit);
     return name;
+}
+
+std::string comment_log_name(int digit)
+{
+    return digit_name(COMMENT_LOG, digit);
+}
+
+std::string record_template_name(int digit)
+{
+    return digit_name(RECORD_TEMPLATE, digit);
 }
 
 std::string board_path(const std::string &dir, const char *name)
@@ -131,10 +143,24 @@ static std::string empty_comment_log(long long bytes)
     return log;
 }
 
+long long largest_default_record()
+{
+    long long largest = 0;
+    for (const auto &source : default_templates()) {
+        std::string bytes, why;
+        TemplateKind kind;
+        if (template_kind(source.name, &kind) && kind == TemplateKind::record &&
+            template_to_board(source.source, &bytes, &why))
+            largest = std::max(largest, largest_record(bytes).bytes);
+    }
+    return largest;
+}
+
 bool prepare_board(const std::string &dir, long long log_bytes, std::string *problem)
 {
-    if (log_bytes < MIN_LOG_BYTES || log_bytes > MAX_LOG_BYTES) {
-        *problem = "a comment log must have " + std::to_string(MIN_LOG_BYTES) + " to " +
+    const long long smallest = smallest_log(largest_default_record());
+    if (log_bytes < smallest || log_bytes > MAX_LOG_BYTES) {
+        *problem = "a comment log must have " + std::to_string(smallest) + " to " +
                    std::to_string(MAX_LOG_BYTES) + " bytes";
         return false;
     }

@@ -10,15 +10,29 @@
 #include "board_files.h"
 #include "commentlog.h"
 
-// A comment log's size. The board page prints its logs whole on every request, so a log of
-// more than a few hundred kilobytes makes a slow page; the upper limit only keeps a typing
-// error from filling the disk. The lower one leaves room for a few records.
-inline constexpr long long DEFAULT_LOG_BYTES = 16384;
-inline constexpr long long MIN_LOG_BYTES = 256;
+// A comment log's size. A log holds at least RECORDS_PER_LOG of the largest records that its
+// template can make (template_check.h), so that every post's record fits and one post
+// overwrites at most an eighth of it: for the default templates 41,162 bytes (log 1's records
+// of up to 5,143 bytes), which the default rounds up with room for some markup an operator
+// adds. The board page prints its logs whole on every request, so a log of more than a few
+// hundred kilobytes makes a slow page; the upper limit only keeps a typing error from filling
+// the disk.
+inline constexpr long long DEFAULT_LOG_BYTES = 48 * 1024;
+inline constexpr long long RECORDS_PER_LOG = 8;
 inline constexpr long long MAX_LOG_BYTES = 16 * 1024 * 1024;
 
-// The name of comment log digit, as the programs name it.
+// The smallest log that holds RECORDS_PER_LOG records of largest bytes.
+constexpr long long smallest_log(long long largest)
+{
+    return COMMENT_HEADER_BYTES + RECORDS_PER_LOG * largest;
+}
+
+// The largest record that the default record templates can make.
+long long largest_default_record();
+
+// The names of comment log digit and of its record template, as the programs name them.
 std::string comment_log_name(int digit);
+std::string record_template_name(int digit);
 
 // dir + "/" + name.
 std::string board_path(const std::string &dir, const char *name);
@@ -36,8 +50,9 @@ bool replace_file(const std::string &path, std::string_view bytes, std::string *
 
 // Prepares a board in dir (created if missing, parents included): zt/ with the default
 // templates converted into the board's code, an empty text, a last-poster file that matches
-// nobody, the eight comment logs at log_bytes each, and lock/. Refuses a directory that
-// already holds zt/ or lock/. Everything is built in a directory beside zt/ and renamed into
+// nobody, the eight comment logs at log_bytes each, and lock/. Refuses a log size outside
+// smallest_log(largest_default_record()) to MAX_LOG_BYTES, and a directory that already holds
+// zt/ or lock/. Everything is built in a directory beside zt/ and renamed into
 // place, so a failure leaves no half-made board. False, with *problem, on failure.
 bool prepare_board(const std::string &dir, long long log_bytes, std::string *problem);
 

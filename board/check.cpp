@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "board_dir.h"
+#include "template_check.h"
 #include "template_source.h"
 
 namespace {
@@ -191,11 +192,47 @@ std::vector<std::string> check_board(const std::string &dir)
     return problems;
 }
 
+std::string log_size_warning(const std::string &dir, int digit, long long size)
+{
+    const std::string name = record_template_name(digit);
+    std::string bytes;
+    if (size <= COMMENT_HEADER_BYTES || !read_whole_file(board_path(dir, name), &bytes))
+        return "";
+    const LargestRecord largest = largest_record(bytes);
+    if (largest.bytes < 0)
+        return largest.variable.empty()
+                   ? ""
+                   : format("may not hold %lld records of %s, which names the environment "
+                            "variable %s, whose length the request decides",
+                            RECORDS_PER_LOG, name.c_str(), largest.variable.c_str());
+    if (largest.bytes > COMMENT_RECORD_MAX)
+        return format("gets no record from a post with a long name: %s can make records of %lld "
+                      "bytes, over the %ld that a log takes",
+                      name.c_str(), largest.bytes, COMMENT_RECORD_MAX);
+    const long long held = (size - COMMENT_HEADER_BYTES) / largest.bytes;
+    if (held >= RECORDS_PER_LOG)
+        return "";
+    return format("holds %lld of the largest records (%lld bytes) that %s can make, so one post "
+                  "can overwrite more than an eighth of it%s; a log of %lld bytes holds %lld",
+                  held, largest.bytes, name.c_str(), held == 0 ? " or leave no record" : "",
+                  smallest_log(largest.bytes), RECORDS_PER_LOG);
+}
+
 int check_command(const std::vector<std::string> &operands)
 {
     if (operands.size() != 1) {
         fputs("zt-admin: check takes one directory\nusage: zt-admin check DIR\n", stderr);
         return 2;
+    }
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
+        const std::string log = comment_log_name(digit);
+        struct stat st;
+        if (stat(board_path(operands[0], log).c_str(), &st) != 0)
+            continue;
+        const long long size = st.st_size;
+        if (const std::string warning = log_size_warning(operands[0], digit, size); !warning.empty())
+            fprintf(stderr, "zt-admin: warning: %s (%lld bytes) %s\n", log.c_str(), size,
+                    warning.c_str());
     }
     const std::vector<std::string> problems = check_board(operands[0]);
     for (const auto &problem : problems)

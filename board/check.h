@@ -21,6 +21,12 @@
 // empty when the board is sound.
 std::vector<std::string> check_board(const std::string &dir);
 
+// What is wrong with the size of comment log digit, of size bytes, for the records that its
+// template in dir can make: that it holds fewer than RECORDS_PER_LOG of the largest, or that
+// their size cannot be bounded. Empty when nothing is, or there is no template or log.
+std::string log_size_warning(const std::string &dir, int digit, long long size);
+
 // The command: "zt-admin check DIR". Prints each problem on its own line, or that the board is
-// sound. 0 when sound, 1 when not, 2 for wrong usage.
+// sound, and on standard error a warning for each log too small for its records, which leaves
+// the board sound. 0 when sound, 1 when not, 2 for wrong usage.
 int check_command(const std::vector<std::string> &operands);

@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "board_files.h"
+#include "encode.h"
+#include "form.h"
 #include "template_engine.h"
 
 namespace {
@@ -242,6 +246,44 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
 constexpr Tolvak_PageCallback reading_callbacks[] = {read_callback, read_callback, read_callback,
                                                       read_callback, read_callback};
 
+// The longest value a field can have in a post that adds records. A value decodes to no more
+// bytes than it takes in the form, and such a post holds besides at least "four=" and its
+// unit, "prev=", "namae=" and two '&': 26 bytes.
+constexpr std::size_t LARGEST_VALUE_BYTES = MAX_POST_BYTES - 26;
+const std::string largest_value(LARGEST_VALUE_BYTES, '&');
+const std::string largest_four(UNIT_BYTES, '&');
+std::string named_variable;  // an environment variable other than REMOTE_ADDR, met last
+
+const char *largest_field(const char *name)
+{
+    return strcmp(name, "four") == 0 ? largest_four.c_str() : largest_value.c_str();
+}
+
+const char *largest_environment(const char *name)
+{
+    if (strcmp(name, "REMOTE_ADDR") == 0)
+        return LONGEST_ADDRESS.data();
+    named_variable = name;
+    return "";
+}
+
+template <int width>
+void widest(Tolvak_TemplateStream *, FILE *out)
+{
+    fprintf(out, "%*s", width, "");
+}
+
+void see_everything(const TemplateNote &) {}
+
+// Under a listener every section is shown, whatever its field.
+const TemplateVariant largest_reading = {largest_field,    largest_environment, Tolvak_UrlEncode,
+                                         Tolvak_HtmlEscape, '\0', true, see_everything};
+constexpr Tolvak_PageCallback widest_callbacks[] = {widest<RECORD_TIME_BYTES>,
+                                                     widest<RECORD_COLOUR_BYTES>};
+
+// A record as the comment log frames it: four hex digits of length, TAB, content, LF.
+constexpr long long RECORD_FRAMING_BYTES = 6;
+
 }  // namespace
 
 bool template_kind(std::string_view name, TemplateKind *kind)
@@ -295,4 +337,23 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes)
 std::vector<std::string> check_template(TemplateKind kind, std::string_view bytes)
 {
     return read_template(kind, bytes).problems;
+}
+
+LargestRecord largest_record(std::string_view bytes)
+{
+    std::string text(bytes);
+    text.resize(Tolvak_TemplateText(text.data(), text.size()));
+    Tolvak_TemplateStream in(text.data(), text.size());
+    char *record = nullptr;
+    std::size_t size = 0;
+    FILE *out = open_memstream(&record, &size);
+    if (!out)
+        return {-1, ""};
+    named_variable.clear();
+    expand_template(largest_reading, &in, out, widest_callbacks, '\n');
+    const bool written = fclose(out) == 0;
+    free(record);
+    if (!named_variable.empty() || !written)
+        return {-1, named_variable};
+    return {static_cast<long long>(size) + RECORD_FRAMING_BYTES, ""};
 }

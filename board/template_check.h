@@ -4,6 +4,9 @@
 // message. These checks find such faults before a board is served: in the default templates
 // (by the tests) and in the templates an operator has edited (by zt-admin status).
 //
+// The same reading bounds the records that a record template can make, by which zt-admin
+// sizes the comment logs.
+//
 // The template is read by the template engine itself, with a listener that the engine tells
 // what it meets and with callbacks that read their arguments as the programs' callbacks do,
 // through the same readers; so the check knows the format exactly as the programs do.
@@ -49,3 +52,16 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes);
 
 // The faults found in the template bytes; empty when sound.
 std::vector<std::string> check_template(TemplateKind kind, std::string_view bytes);
+
+// The largest record that the record template bytes can add to its log, its 6 bytes of
+// framing included: the first line expanded by the engine as zt-write expands it, every
+// section shown, with the widest values of a post that adds records: four a unit, every other
+// field as long as the form limit lets it be, all of it bytes that grow most when escaped
+// ('&': five bytes as HTML, three in a URL), REMOTE_ADDR the longest address and the
+// callbacks at their widest. bytes is -1 when the template names another environment
+// variable (named in variable), whose length the request decides, or there is no memory.
+struct LargestRecord {
+    long long bytes;
+    std::string variable;
+};
+LargestRecord largest_record(std::string_view bytes);

@@ -10,6 +10,33 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "directory.h"
+
+BoardLock::BoardLock(const char *path)
+{
+    if (snprintf(path_, sizeof path_, "%s", path) >= static_cast<int>(sizeof path_))
+        return;
+    // The signal calls cannot fail with these arguments.
+    sigset_t stop;
+    (void)sigemptyset(&stop);
+    for (int signal : {SIGHUP, SIGINT, SIGTERM})
+        (void)sigaddset(&stop, signal);
+    (void)sigprocmask(SIG_BLOCK, &stop, &saved_);
+    held_ = Tolvak_MakeDir(path_) == 0;
+    if (!held_)
+        (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+
+BoardLock::~BoardLock()
+{
+    if (!held_)
+        return;
+    // A lock that cannot be removed stays behind and refuses every post (-5) until the
+    // operator removes it; a post has no one to tell, and its own result stands.
+    (void)Tolvak_RemoveDir(path_);
+    (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+
 int open_board_file(const char *path, int flags, std::int64_t *size)
 {
     const int fd = open(path, flags | O_CLOEXEC);
@@ -89,12 +116,13 @@ void write_text_page(const char *path, std::int64_t index, FILE *out)
         write_range(text.fd, index * TEXT_PAGE_BYTES, TEXT_PAGE_BYTES, out);
 }
 
-bool append_unit(int fd, const char *unit, std::int64_t size)
+// Writes a unit at offset; the bytes stored.
+static std::int64_t write_unit(int fd, const char *unit, std::int64_t offset)
 {
     std::int64_t stored = 0;
     while (stored < UNIT_BYTES) {
         const ssize_t k = pwrite(fd, unit + stored, static_cast<std::size_t>(UNIT_BYTES - stored),
-                                 size + stored);
+                                 offset + stored);
         if (k > 0)
             stored += k;
         else if (k < 0 && errno == EINTR)
@@ -102,6 +130,17 @@ bool append_unit(int fd, const char *unit, std::int64_t size)
         else
             break;
     }
+    return stored;
+}
+
+bool rewrite_unit(int fd, const char *unit, std::int64_t offset)
+{
+    return write_unit(fd, unit, offset) == UNIT_BYTES;
+}
+
+bool append_unit(int fd, const char *unit, std::int64_t size)
+{
+    const std::int64_t stored = write_unit(fd, unit, size);
     if (stored == UNIT_BYTES)
         return true;
     // What did get stored goes again. Should even that fail, the post is still refused: the

@@ -10,12 +10,16 @@
 //   zt/zt-theme.txt    free text, put in place from outside; its first 60 bytes are shown;
 //                      removed by the post that completes a page
 //   zt/zt-jti.txt      the last poster: name LF address LF
-//   lock/zt.lck        an empty directory, present while a post is being written
+//   lock/zt.lck        an empty directory, present while a post is being written or zt-admin
+//                      redacts posts
 //   zt/zt-com1.htm ..  record templates; zt/zt-com1.txt .. the comment logs
 //
 // A path that names no regular file (a directory in a file's place, say) is a file that
 // cannot be opened.
 #pragma once
+
+#include <limits.h>
+#include <signal.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +37,15 @@ inline constexpr int THEME_BYTES = 60;
 
 // The comment logs and their record templates, by the digits 1 to 8.
 inline constexpr int COMMENT_LOGS = 8;
+
+// The widest text of zt-write's record callbacks, by which zt-admin bounds the records that a
+// record template can make: callback 0's time "yy/m/d h:mm:ss" is at most 2+1+2+1+2+1+2+1+2+1+2
+// bytes; callback 1's colour is "#RRGGBB" or a name of at most 7 letters.
+inline constexpr int RECORD_TIME_BYTES = 17;
+inline constexpr int RECORD_COLOUR_BYTES = 7;
+
+// The longest address text in REMOTE_ADDR: IPv6 with an IPv4 tail.
+inline constexpr std::string_view LONGEST_ADDRESS = "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255";
 
 inline constexpr const char *TEMPLATE_DIR = "zt";
 inline constexpr const char *TEXT_FILE = "zt/zt-text.txt";
@@ -81,6 +94,26 @@ constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
     return r < 0 ? r + count : r;
 }
 
+// The posting lock, held for the lifetime of the object when held() says so: the directory at
+// path (the board's LOCK_DIR) created, which fails when it exists. While it is held, the
+// signals with which a web server or a terminal ends a process are kept pending, so that a
+// run is never ended between its first write and the lock's removal; a pending signal takes
+// effect once the lock is gone. zt-write posts under it and zt-admin redacts under it.
+class BoardLock {
+public:
+    explicit BoardLock(const char *path);
+    ~BoardLock();
+    BoardLock(const BoardLock &) = delete;
+    BoardLock &operator=(const BoardLock &) = delete;
+
+    bool held() const { return held_; }
+
+private:
+    char path_[PATH_MAX];
+    sigset_t saved_;
+    bool held_ = false;
+};
+
 // Opens path with flags (never creating it) when it names a regular file, and gives its size
 // in *size unless size is null. The descriptor, or -1.
 int open_board_file(const char *path, int flags, std::int64_t *size = nullptr);
@@ -112,6 +145,14 @@ void write_text_tail(const char *path, std::int64_t at_most, FILE *out);
 // Writes text page index + 1 (up to 2048 bytes), as one read gives it. Nothing when the text
 // cannot be read.
 void write_text_page(const char *path, std::int64_t index, FILE *out);
+
+// A unit that zt-admin redact puts in the place of an abusive one: four full-width spaces,
+// so that the text keeps its size and every open form its prev.
+inline constexpr std::string_view BLANK_UNIT = "\x81\x40\x81\x40\x81\x40\x81\x40";
+
+// Replaces the unit at offset of the open text with unit (UNIT_BYTES), in place. True when
+// the whole unit is written; a unit written in part holds old bytes and new ones.
+bool rewrite_unit(int fd, const char *unit, std::int64_t offset);
 
 // Appends a unit at the end of the open text, whose size is size. A unit stored in part (a
 // full disk, a file-size limit) is cut off again, since it would shift every later unit off

@@ -2,7 +2,6 @@
 // first, without the lock; then, under the lock, the last poster, the text's size, and only
 // then any write.
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,7 +10,6 @@
 
 #include "board_files.h"
 #include "commentlog.h"
-#include "directory.h"
 #include "form.h"
 #include "kanji.h"
 #include "number.h"
@@ -26,45 +24,6 @@ static const char *poster_name;
 static const char *poster_address;
 
 namespace {
-
-// The posting lock, held for the lifetime of the object when held() says so. While it is
-// held, the signals with which a web server or a terminal ends a process are kept pending,
-// so that a run is never ended between its first write and the lock's removal; a pending
-// signal takes effect once the lock is gone. The signal calls cannot fail with these
-// arguments.
-class PostLock {
-public:
-    PostLock()
-    {
-        sigset_t stop;
-        (void)sigemptyset(&stop);
-        for (int signal : {SIGHUP, SIGINT, SIGTERM})
-            (void)sigaddset(&stop, signal);
-        (void)sigprocmask(SIG_BLOCK, &stop, &saved_);
-        held_ = Tolvak_MakeDir(Tolvak_Path("%s", LOCK_DIR)) == 0;
-        if (!held_)
-            (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
-    }
-
-    ~PostLock()
-    {
-        if (!held_)
-            return;
-        // A lock that cannot be removed stays behind and refuses every post (-5) until the
-        // operator removes it; the run has no one to tell, and its own result stands.
-        (void)Tolvak_RemoveDir(Tolvak_Path("%s", LOCK_DIR));
-        (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
-    }
-
-    PostLock(const PostLock &) = delete;
-    PostLock &operator=(const PostLock &) = delete;
-
-    bool held() const { return held_; }
-
-private:
-    sigset_t saved_;
-    bool held_;
-};
 
 // The record of one comment log is expanded into a memory stream with room for the largest
 // record the log format holds; an expansion that overflows it is not stored at all.
@@ -131,7 +90,7 @@ int run_post()
     if (!prev)
         return POST_NO_PREV;
 
-    const PostLock lock;
+    const BoardLock lock(Tolvak_Path("%s", LOCK_DIR));
     if (!lock.held())
         return POST_BUSY;
     return post_locked(four, prev);

@@ -3,6 +3,7 @@
 // the programs on a board it prepared.
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
@@ -20,6 +21,8 @@
 using zt_test::ReadFile;
 using zt_test::RunAdmin;
 using zt_test::TempDir;
+
+extern char **environ;
 
 namespace {
 
@@ -67,7 +70,7 @@ struct Board {
 
 TEST(AdminInit, PreparesEveryFileOfABoard)
 {
-    for (const long long size : {DEFAULT_LOG_BYTES, 1024LL}) {
+    for (const long long size : {DEFAULT_LOG_BYTES, smallest_log(largest_default_record())}) {
         const Board board = size == DEFAULT_LOG_BYTES
                                 ? Board()
                                 : Board({"--log-bytes", std::to_string(size)});
@@ -111,6 +114,7 @@ TEST(AdminInit, RefusesABoardAndBadArguments)
     EXPECT_EQ(Listing(lock_only.path()), std::vector<std::string>{"lock"});
 
     TempDir root;
+    const long long smallest = smallest_log(largest_default_record());
     zt_test::WriteFile(root / "file", "");
     const auto under_file = RunAdmin({"init", root / "file/board"});
     EXPECT_EQ(under_file.status, 1);
@@ -122,7 +126,7 @@ TEST(AdminInit, RefusesABoardAndBadArguments)
         {"init", root / "c", "--log-bytes"},
         {"init", root / "c", "--log-bytes", "abc"},
         {"init", root / "c", "--log-bytes", "-5"},
-        {"init", root / "c", "--log-bytes", "255"},
+        {"init", root / "c", "--log-bytes", std::to_string(smallest - 1)},
         {"init", root / "c", "--log-bytes=16777217"},
         {"init", root / "c", "--log-bytes", "99999999999999999999"},
         {"init", root / "c", "--force"},
@@ -133,7 +137,10 @@ TEST(AdminInit, RefusesABoardAndBadArguments)
         EXPECT_FALSE(run.err.empty());
     }
     EXPECT_EQ(Listing(root.path()), std::vector<std::string>{"file"});
-    EXPECT_EQ(RunAdmin({"init", root / "c", "--log-bytes=256"}).status, 0);
+    const auto too_small = RunAdmin({"init", root / "c", "--log-bytes=16384"});
+    EXPECT_TRUE(Contains(too_small.err, "a comment log has " + std::to_string(smallest) + " to "))
+        << too_small.err;
+    EXPECT_EQ(RunAdmin({"init", root / "c", "--log-bytes=" + std::to_string(smallest)}).status, 0);
 }
 
 TEST(AdminTheme, PutsItInPlaceInShiftJisAndRemovesIt)
@@ -176,15 +183,32 @@ TEST(AdminTheme, PutsItInPlaceInShiftJisAndRemovesIt)
 
 TEST(AdminStatus, TellsTheStateOfTheBoard)
 {
-    const Board board({"--log-bytes", "1024"});
+    const Board board;
     auto status = RunAdmin({"status", board.dir});
     EXPECT_EQ(status.status, 0) << status.err;
+    EXPECT_FALSE(Contains(status.out, "warning")) << status.out;
+
+    // Logs too small for eight of the largest records that their templates can make: all but
+    // log 2, whose records hold neither a name nor a time.
+    zt_test::ReplaceLogs(board.dir, 1024);
+    status = RunAdmin({"status", board.dir});
     for (const char *line :
-         {"text         0 bytes, 0 posts, 1 page; page 1 is being written, 256 posts left\n",
+         {"text         0 bytes: 0 posts; 1 page, page 1 is being written, 256 posts left\n",
           "theme        none: the board shows its default theme\n", "last poster  nobody yet\n",
-          "lock         free\n", "log 1        1024 bytes, 0 records\n",
+          "lock         free\n",
+          "log 1        1024 bytes, 0 records\n"
+          "             warning: this log holds 0 of the largest records (5143 bytes) that "
+          "zt/zt-com1.htm can make, so one post can overwrite more than an eighth of it or leave "
+          "no record; a log of 41162 bytes holds 8\n"
+          "log 2        1024 bytes, 0 records\nlog 3        1024 bytes, 0 records\n"
+          "             warning: this log holds 0 of the largest records (5031 bytes) that "
+          "zt/zt-com3.htm can make",
           "log 8        1024 bytes, 0 records\n", "templates    11 of 11 sound\n"})
         EXPECT_TRUE(Contains(status.out, line)) << line << "in\n" << status.out;
+    std::size_t warnings = 0;
+    for (std::size_t at = 0; (at = status.out.find("warning:", at)) != std::string::npos; at++)
+        warnings++;
+    EXPECT_EQ(warnings, 7u) << status.out;
 
     // One post through zt-write, then a text of two pages, a theme and a lock.
     const std::string body = zt_test::FormBody(
@@ -196,7 +220,8 @@ TEST(AdminStatus, TellsTheStateOfTheBoard)
     zt_test::WriteFile(board / "zt/zt-view.htm", "\x01(7)");
     status = RunAdmin({"status", board.dir});
     for (const char *line :
-         {"text         2056 bytes, 257 posts, 2 pages; page 2 is being written, 255 posts left\n",
+         {"text         2056 bytes: 257 posts, numbered 1 to 257; 2 pages, page 2 is being "
+          "written, 255 posts left\n",
           "theme        \"春\" (2 bytes)\n", "last poster  \"太郎\" from 192.0.2.7\n",
           "lock         held since ", "log 1        1024 bytes, 1 record\n",
           "template     zt/zt-view.htm line 1: callback 7", "templates    10 of 11 sound\n"})
@@ -212,6 +237,63 @@ TEST(AdminStatus, TellsTheStateOfTheBoard)
     status = RunAdmin({"status", empty.path()});
     EXPECT_EQ(status.status, 1);
     EXPECT_TRUE(Contains(status.err, "holds no board")) << status.err;
+}
+
+// zt-admin with TZ set to zone, or without TZ when zone is empty.
+zt_test::CommandRun AdminInZone(const std::vector<std::string> &arguments, const std::string &zone)
+{
+    std::vector<std::string> argv = {zt_test::ProgramPath("zt-admin")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environment;
+    for (char **e = environ; *e; e++)
+        if (!std::string_view(*e).starts_with("TZ="))
+            environment.emplace_back(*e);
+    if (!zone.empty())
+        environment.push_back("TZ=" + zone);
+    return zt_test::RunArgv(argv, environment, {});
+}
+
+TEST(AdminStatus, SaysWhatIsTrueOfTheTextAndTheLock)
+{
+    const Board board;
+    const struct {
+        std::size_t size;
+        const char *line;
+    } texts[] = {
+        {8, "8 bytes: 1 post, numbered 1; 1 page, page 1 is being written, 255 posts left\n"},
+        {2040, "2040 bytes: 255 posts, numbered 1 to 255; 1 page, page 1 is being written, 1 post "
+               "left\n"},
+        {2048, "2048 bytes: 256 posts, numbered 1 to 256; 1 page, full: the next post begins page "
+               "2\n"},
+        {4096, "4096 bytes: 512 posts, numbered 1 to 512; 2 pages, full: the next post begins page "
+               "3\n"},
+    };
+    for (const auto &t : texts) {
+        zt_test::WriteFile(board / TEXT_FILE, std::string(t.size, 'a'));
+        const auto status = RunAdmin({"status", board.dir});
+        EXPECT_TRUE(Contains(status.out, "text         " + std::string(t.line))) << status.out;
+    }
+
+    // The lock's time in the zone that TZ names, as the programs take it, else in UTC.
+    zt_test::MakeDir(board / LOCK_DIR);
+    const utimbuf taken = {1700000000, 1700000000};
+    ASSERT_EQ(utime((board / LOCK_DIR).c_str(), &taken), 0);
+    const struct {
+        const char *zone;
+        std::string since;
+    } zones[] = {
+        {"", "2023-11-14 22:13:20 UTC, "},
+        {"JST-9", "2023-11-15 07:13:20 JST (TZ=JST-9), "},
+        {"UTC0", "2023-11-14 22:13:20 UTC (TZ=UTC0), "},
+    };
+    for (const auto &z : zones) {
+        const auto status = AdminInZone({"status", board.dir}, z.zone);
+        EXPECT_TRUE(Contains(status.out, "lock         held since " + z.since)) << status.out;
+        const auto unlock = AdminInZone({"unlock", board.dir}, z.zone);
+        EXPECT_TRUE(Contains(unlock.out, "removed the lock taken at " + z.since)) << unlock.out;
+        zt_test::MakeDir(board / LOCK_DIR);
+        ASSERT_EQ(utime((board / LOCK_DIR).c_str(), &taken), 0);
+    }
 }
 
 TEST(AdminUnlock, RemovesOnlyALockThatIsOldOrForced)
@@ -261,6 +343,121 @@ TEST(AdminExport, PrintsTheTextAsUtf8PageByPage)
 
     std::remove((board / TEXT_FILE).c_str());
     EXPECT_EQ(RunAdmin({"export", board.dir}).status, 1);
+}
+
+// A text of n units, each "あいうえ" with the unit's number in its last two bytes, so that no
+// two units are alike.
+std::string Units(int n)
+{
+    std::string text;
+    for (int i = 0; i < n; i++)
+        text += "\x82\xA0\x82\xA2\x82\xA4" + std::string{static_cast<char>('0' + i / 10 % 10), static_cast<char>('0' + i % 10)};
+    return text;
+}
+
+TEST(AdminRedact, BlanksThePostsAndKeepsTheSizeAndTheOthers)
+{
+    const Board board;
+    const std::string text = Units(300);
+    zt_test::WriteFile(board / TEXT_FILE, text);
+    const auto numbered = RunAdmin({"export", board.dir, "--numbers"});
+    EXPECT_EQ(numbered.status, 0);
+    EXPECT_TRUE(numbered.out.starts_with("1\tあいう00\n2\tあいう01\n")) << numbered.out;
+    EXPECT_TRUE(numbered.out.ends_with("\n300\tあいう99\n"));
+
+    const auto run = RunAdmin({"redact", board.dir, "300", "1", "257"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "post 300 (page 2) was \"あいう99\": now four full-width spaces\n"
+                       "post 1 (page 1) was \"あいう00\": now four full-width spaces\n"
+                       "post 257 (page 2) was \"あいう56\": now four full-width spaces\n");
+    std::string expected = text;
+    for (const int n : {1, 257, 300})
+        expected.replace((n - 1) * 8, 8, BLANK_UNIT);
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), expected);
+    EXPECT_FALSE(zt_test::Exists(board / LOCK_DIR));
+
+    // A form drawn before the redact still has the right size.
+    const std::string body = zt_test::FormBody(
+        {{"four", "\x82\xA0\x82\xA2\x82\xA4\x82\xA6"}, {"prev", "2400"}, {"namae", "a"}});
+    EXPECT_EQ(board.Post(body, "192.0.2.1").status, 0);
+    EXPECT_EQ(zt_test::FileSize(board / TEXT_FILE), 2408);
+}
+
+TEST(AdminRedact, RefusesEveryNumberOfNoPostAndChangesNothing)
+{
+    const struct {
+        std::vector<std::string> numbers;
+        int status;
+        const char *said;
+    } cases[] = {
+        {{"0"}, 1, "there is no post 0: the text holds 300 posts; nothing was changed"},
+        {{"301"}, 1, "there is no post 301: the text holds 300 posts"},
+        {{"2", "301"}, 1, "there is no post 301"},
+        {{"2", "x"}, 2, "x: not a post's number"},
+        {{"-1"}, 2, "-1: not a post's number"},
+        {{"1.5"}, 2, "1.5: not a post's number"},
+        {{"3", "4", "3"}, 2, "3: named twice"},
+        {{}, 2, "redact takes a directory and the numbers"},
+    };
+    const Board board;
+    // 300 units and half of one: the half is no post.
+    const std::string text = Units(300) + "\x82\xA0\x82\xA2";
+    zt_test::WriteFile(board / TEXT_FILE, text);
+    for (const auto &c : cases) {
+        std::vector<std::string> arguments = {"redact", board.dir};
+        arguments.insert(arguments.end(), c.numbers.begin(), c.numbers.end());
+        const auto run = RunAdmin(arguments);
+        EXPECT_EQ(run.status, c.status) << c.said;
+        EXPECT_TRUE(Contains(run.err, c.said)) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(ReadFile(board / TEXT_FILE), text) << c.said;
+        EXPECT_FALSE(zt_test::Exists(board / LOCK_DIR)) << c.said;
+    }
+    const auto missing = RunAdmin({"redact", board.root / "nothing", "1"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(Contains(missing.err, "no such directory")) << missing.err;
+}
+
+// The posting lock: a redact is refused while a post holds it and leaves it to the post, and
+// a post is refused while a redact holds it.
+TEST(AdminRedact, TakesThePostingLock)
+{
+    const Board board;
+    const std::string text = Units(2000);
+    zt_test::WriteFile(board / TEXT_FILE, text);
+    zt_test::MakeDir(board / LOCK_DIR);
+    auto run = RunAdmin({"redact", board.dir, "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "the board is busy")) << run.err;
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), text);
+    EXPECT_TRUE(zt_test::Exists(board / LOCK_DIR));
+    ASSERT_EQ(rmdir((board / LOCK_DIR).c_str()), 0);
+
+    // The redact tells of each post as it blanks it, lock held; with more lines than a pipe
+    // takes, it waits for the test to read them, and a post comes in meanwhile.
+    std::vector<std::string> argv = {zt_test::ProgramPath("zt-admin"), "redact", board.dir};
+    for (int n = 1; n <= 2000; n++)
+        argv.push_back(std::to_string(n));
+    std::vector<std::string> environment;
+    for (char **e = environ; *e; e++)
+        environment.emplace_back(*e);
+    zt_test::RunOptions options;
+    zt_test::Run during;
+    options.started = [&](pid_t) {
+        for (int wait = 0; !zt_test::Exists(board / LOCK_DIR) && wait < 20000; wait++)
+            usleep(1000);
+        during = board.Post(zt_test::FormBody({{"four", "\x82\xA0\x82\xA2\x82\xA4\x82\xA6"},
+                                                {"prev", "16000"}, {"namae", "a"}}),
+                            "192.0.2.1");
+    };
+    run = zt_test::RunArgv(argv, environment, options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(during.out, "<p class=\"error\" id=\"e5\">")) << during.out;
+    std::string blank;
+    for (int n = 0; n < 2000; n++)
+        blank += BLANK_UNIT;
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), blank);
+    EXPECT_FALSE(zt_test::Exists(board / LOCK_DIR));
 }
 
 TEST(AdminLog, PrintsARecordsNewestFirst)

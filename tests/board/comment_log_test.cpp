@@ -101,7 +101,8 @@ TEST_P(LogListing, AdminTellsWhatTheBoardPageLists)
     const LogCase &c = GetParam();
     zt_test::TempDir root;
     const std::string dir = root / "board";
-    ASSERT_EQ(RunAdmin({"init", dir, "--log-bytes", "1024"}).status, 0);
+    ASSERT_EQ(RunAdmin({"init", dir}).status, 0);
+    zt_test::ReplaceLogs(dir, 1024);
     const std::string log = dir + "/" + comment_log_name(3);
     c.make(log);
     WriteFile(dir + "/" + VIEW_TEMPLATE, "\x01(1)(3)");

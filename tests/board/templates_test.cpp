@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "board_dir.h"
 #include "template_check.h"
 #include "template_source.h"
 
@@ -17,13 +18,18 @@ std::string Board(const std::string &source)
     return bytes;
 }
 
-std::string DefaultTemplate(const std::string &name)
+std::string DefaultSource(const std::string &name)
 {
     for (const auto &t : default_templates())
         if (t.name == name)
-            return Board(std::string(t.source));
+            return std::string(t.source);
     ADD_FAILURE() << "no default template " << name;
     return "";
+}
+
+std::string DefaultTemplate(const std::string &name)
+{
+    return Board(DefaultSource(name));
 }
 
 TEST(DefaultTemplates, AllElevenConvertAndAreSound)
@@ -73,6 +79,48 @@ TEST(DefaultTemplates, ViewPageDeclaresShiftJisAndHoldsTheForm)
           "\x01(4)", "\x01(0)", "\x01(3)", "zt-read?wa=1"})
         EXPECT_NE(page.find(part), std::string::npos) << part;
     EXPECT_EQ(page.find("\x01(1)(8)"), std::string::npos);  // the addresses stay off the page
+}
+
+// The largest record a record template can make, worked out by hand: a field's value at
+// most 998 bytes (1024 less "four=XXXXXXXX&prev=&namae="), each '&' five bytes as HTML and
+// three in a URL; four 8 bytes; time 17, colour 7, address 45; 6 bytes of framing.
+TEST(LargestRecord, OfEachDirectiveAndOfTheDefaultTemplates)
+{
+    const struct {
+        const char *what;
+        std::string source;
+        long long bytes;
+    } cases[] = {
+        {"plain text", "<b>x</b>", 8 + 6},
+        {"only the first line", "ab\nanything {namae}", 2 + 6},
+        {"a name as HTML", "␁{namae}", 5 * 998 + 6},
+        {"a name for a URL", "␁%namae%", 3 * 998 + 6},
+        {"any other field", "␁{x}", 5 * 998 + 6},
+        {"four", "␁{four}", 5 * 8 + 6},
+        {"a query string", "␁|four,x|", 6 + 3 * 8 + 3 + 3 * 998 + 6},
+        {"the time and the colour", "␁(0)␁(1)", 17 + 7 + 6},
+        {"a callback outside the table", "␁(2)", 6},
+        {"the address", "␁[REMOTE_ADDR]", 45 + 6},
+        {"both kinds of section", "␁/x/1/!/a!␁/x/0/!/bc!", 3 + 6},
+        {"log 1", DefaultSource("zt-com1.htm"), 83 + 17 + 7 + 5 * 998 + 40 + 6},
+        {"log 3", DefaultSource("zt-com3.htm"), 28 + 7 + 5 * 998 + 6},
+        {"log 7", DefaultSource("zt-com7.htm"), 17 + 1 + 5 * 998 + 2 + 40 + 6},  // "：" two bytes,
+        {"log 8", DefaultSource("zt-com8.htm"), 17 + 1 + 45 + 1 + 5 * 998 + 1 + 40 + 6},
+    };
+    for (const auto &c : cases) {
+        const LargestRecord largest = largest_record(Board(c.source));
+        EXPECT_EQ(largest.bytes, c.bytes) << c.what;
+        EXPECT_EQ(largest.variable, "") << c.what;
+    }
+    const LargestRecord agent = largest_record(Board("␁[REMOTE_ADDR]␁[HTTP_USER_AGENT]"));
+    EXPECT_EQ(agent.bytes, -1);
+    EXPECT_EQ(agent.variable, "HTTP_USER_AGENT");
+
+    // Log 1's are the largest: eight of them and the header are the smallest log init takes,
+    // and the default has room for them.
+    EXPECT_EQ(largest_default_record(), 5143);
+    EXPECT_EQ(smallest_log(largest_default_record()), 18 + 8 * 5143);
+    EXPECT_GE(DEFAULT_LOG_BYTES, smallest_log(largest_default_record()));
 }
 
 TEST(TemplateSource, PicturesBecomeTheTemplateBytes)

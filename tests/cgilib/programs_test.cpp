@@ -60,9 +60,9 @@ TEST(ErrorPage, EachMessageOfTheIntake)
         {nullptr, "environmental value CONTENT_LENGTH is not defined."},
         {"-1", "CONTENT_LENGTH is negative."},
         {"-99999999999999999999", "CONTENT_LENGTH is negative."},
-        {"32769", "The form is too large: CONTENT_LENGTH is over 32768 bytes."},
-        {"4294967296", "The form is too large: CONTENT_LENGTH is over 32768 bytes."},
-        {"99999999999999999999", "The form is too large: CONTENT_LENGTH is over 32768 bytes."},
+        {"1025", "The form is too large: CONTENT_LENGTH is over 1024 bytes."},
+        {"4294967296", "The form is too large: CONTENT_LENGTH is over 1024 bytes."},
+        {"99999999999999999999", "The form is too large: CONTENT_LENGTH is over 1024 bytes."},
     };
     Page page("zt-write", "page");
     for (const auto &c : cases) {
@@ -79,7 +79,7 @@ TEST(ErrorPage, LargestRequestIsAccepted)
 {
     Page page("zt-write", "[\x01{a}]");
     std::string body = "a=1&b=";
-    body += std::string(32768 - body.size(), 'x');
+    body += std::string(1024 - body.size(), 'x');
     const auto run = page.post(body);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, header + "[1]");

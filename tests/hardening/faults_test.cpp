@@ -198,8 +198,9 @@ protected:
         Scenario s;
         s.name = name;
         s.board = root / name;
-        const auto run = zt_test::RunAdmin({"init", s.board, "--log-bytes", std::to_string(log_bytes)});
+        const auto run = zt_test::RunAdmin({"init", s.board});
         EXPECT_EQ(run.status, 0) << run.err;
+        zt_test::ReplaceLogs(s.board, static_cast<long>(log_bytes));
         return s;
     }
 

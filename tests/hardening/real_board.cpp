@@ -18,8 +18,10 @@ std::string Sjis(const std::string &utf8)
 
 RealBoard::RealBoard(long long log_bytes) : dir_(root_ / "board")
 {
-    const auto run = zt_test::RunAdmin({"init", dir_, "--log-bytes", std::to_string(log_bytes)});
+    const auto run = zt_test::RunAdmin({"init", dir_});
     EXPECT_EQ(run.status, 0) << run.err;
+    if (log_bytes != 0)
+        zt_test::ReplaceLogs(dir_, static_cast<long>(log_bytes));
 }
 
 zt_test::Run RealBoard::Post(const std::string &body, const std::string &address,

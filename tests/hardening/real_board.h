@@ -19,7 +19,9 @@ std::string Sjis(const std::string &utf8);
 
 class RealBoard {
 public:
-    explicit RealBoard(long long log_bytes = 16384);
+    // A board that zt-admin init prepares; its logs replaced by empty ones of log_bytes, unless
+    // that is 0.
+    explicit RealBoard(long long log_bytes = 0);
 
     const std::string &dir() const { return dir_; }
     std::string operator/(const std::string &relative) const { return dir_ + "/" + relative; }

@@ -115,6 +115,11 @@ void PrepareBoard(const std::string &dir, long log_bytes)
     MakeDir(dir + "/lock");
     WriteFile(dir + "/zt/zt-text.txt", "");
     WriteFile(dir + "/zt/zt-jti.txt", "\r\n\r\n");
+    ReplaceLogs(dir, log_bytes);
+}
+
+void ReplaceLogs(const std::string &dir, long log_bytes)
+{
     for (char digit = '1'; digit <= '8'; digit++)
         WriteFile(dir + "/zt/zt-com" + digit + ".txt", EmptyLog(log_bytes));
 }

@@ -75,6 +75,10 @@ void PrepareBoard(const std::string &dir, long log_bytes = 4096);
 // The bytes of an empty comment log of size bytes: both offsets at the end of the file.
 std::string EmptyLog(long bytes);
 
+// Replaces the eight comment logs of the board in dir with empty logs of log_bytes each:
+// smaller than zt-admin init makes them, for tests whose logs should wrap soon.
+void ReplaceLogs(const std::string &dir, long log_bytes);
+
 // Runs argv (argv[0] a path, or a name looked up in PATH) with exactly the environment given
 // (NAME=VALUE strings), in options' directory with options' input, hooks and time limit.
 // Standard error is part of the result, nothing more is checked.

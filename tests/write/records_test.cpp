@@ -1,8 +1,12 @@
-// The record callbacks: the time stamp's format and the colour chosen from the name.
+// The record callbacks: the time stamp's format and the colour chosen from the name, and
+// their widest text, by which zt-admin bounds a record.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "board_files.h"
 #include "intake.h"
 #include "records.h"
 
@@ -59,6 +63,37 @@ TEST(PosterColour, BitsOneToFiveOfTheNamesXor)
         zt_test::Post(c.body);
         EXPECT_EQ(Capture([](FILE *out) { print_poster_colour(nullptr, out); }), c.colour) << c.body;
     }
+}
+
+TEST(RecordCallbacks, NeverWiderThanZtAdminReckons)
+{
+    std::tm widest{};
+    widest.tm_year = 2099 - 1900;
+    widest.tm_mon = 11;
+    widest.tm_mday = 31;
+    widest.tm_hour = 23;
+    widest.tm_min = 59;
+    widest.tm_sec = 60;  // a leap second
+    const std::string time = Capture([&](FILE *out) { write_post_time(widest, out); });
+    EXPECT_EQ(time.size(), static_cast<std::size_t>(RECORD_TIME_BYTES)) << time;
+    EXPECT_LE(Capture([](FILE *out) { print_post_time(nullptr, out); }).size(),
+              static_cast<std::size_t>(RECORD_TIME_BYTES));
+
+    // A one-byte name 2k picks colour k; no name gives "black".
+    std::vector<std::string> bodies = {"x=1"};
+    for (int k = 0; k < 32; k++) {
+        char body[16];
+        snprintf(body, sizeof body, "namae=%%%02X", 2 * k);
+        bodies.emplace_back(body);
+    }
+    std::size_t widest_colour = 0;
+    for (const auto &body : bodies) {
+        zt_test::Post(body);
+        const std::string colour = Capture([](FILE *out) { print_poster_colour(nullptr, out); });
+        EXPECT_LE(colour.size(), static_cast<std::size_t>(RECORD_COLOUR_BYTES)) << body;
+        widest_colour = std::max(widest_colour, colour.size());
+    }
+    EXPECT_EQ(widest_colour, static_cast<std::size_t>(RECORD_COLOUR_BYTES));
 }
 
 }  // namespace
