@@ -10,9 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "directory.h"
 
-BoardLock::BoardLock(const char *path)
+BoardLock::BoardLock(const char *path, LockCalls calls) : calls_(calls)
 {
     if (snprintf(path_, sizeof path_, "%s", path) >= static_cast<int>(sizeof path_))
         return;
@@ -22,7 +21,7 @@ BoardLock::BoardLock(const char *path)
     for (int signal : {SIGHUP, SIGINT, SIGTERM})
         (void)sigaddset(&stop, signal);
     (void)sigprocmask(SIG_BLOCK, &stop, &saved_);
-    held_ = Tolvak_MakeDir(path_) == 0;
+    held_ = calls_.make(path_) == 0;
     if (!held_)
         (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
@@ -33,7 +32,7 @@ BoardLock::~BoardLock()
         return;
     // A lock that cannot be removed stays behind and refuses every post (-5) until the
     // operator removes it; a post has no one to tell, and its own result stands.
-    (void)Tolvak_RemoveDir(path_);
+    (void)calls_.remove(path_);
     (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 

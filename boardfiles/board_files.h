@@ -98,10 +98,17 @@ constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
 // path (the board's LOCK_DIR) created, which fails when it exists. While it is held, the
 // signals with which a web server or a terminal ends a process are kept pending, so that a
 // run is never ended between its first write and the lock's removal; a pending signal takes
-// effect once the lock is gone. zt-write posts under it and zt-admin redacts under it.
+// effect once the lock is gone. zt-write posts under it and zt-admin redacts under it; both
+// hand in the directory calls of the CGI library (Tolvak_MakeDir, Tolvak_RemoveDir), since
+// this module builds on nothing.
+struct LockCalls {
+    int (*make)(const char *path);    // 0 when created, -1 when not
+    int (*remove)(const char *path);  // 0 when removed, -1 when not
+};
+
 class BoardLock {
 public:
-    explicit BoardLock(const char *path);
+    BoardLock(const char *path, LockCalls calls);
     ~BoardLock();
     BoardLock(const BoardLock &) = delete;
     BoardLock &operator=(const BoardLock &) = delete;
@@ -110,6 +117,7 @@ public:
 
 private:
     char path_[PATH_MAX];
+    LockCalls calls_;
     sigset_t saved_;
     bool held_ = false;
 };

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "board_files.h"
+#include "directory.h"
 #include "commentlog.h"
 #include "form.h"
 #include "kanji.h"
@@ -90,7 +91,7 @@ int run_post()
     if (!prev)
         return POST_NO_PREV;
 
-    const BoardLock lock(Tolvak_Path("%s", LOCK_DIR));
+    const BoardLock lock(Tolvak_Path("%s", LOCK_DIR), {Tolvak_MakeDir, Tolvak_RemoveDir});
     if (!lock.held())
         return POST_BUSY;
     return post_locked(four, prev);
