@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "board_files.h"
+#include "commentlog.h"
 #include "encode.h"
 #include "form.h"
 #include "template_engine.h"
@@ -281,9 +282,6 @@ const TemplateVariant largest_reading = {largest_field,    largest_environment, 
 constexpr Tolvak_PageCallback widest_callbacks[] = {widest<RECORD_TIME_BYTES>,
                                                      widest<RECORD_COLOUR_BYTES>};
 
-// A record as the comment log frames it: four hex digits of length, TAB, content, LF.
-constexpr long long RECORD_FRAMING_BYTES = 6;
-
 }  // namespace
 
 bool template_kind(std::string_view name, TemplateKind *kind)
@@ -355,5 +353,5 @@ LargestRecord largest_record(std::string_view bytes)
     free(record);
     if (!named_variable.empty() || !written)
         return {-1, named_variable};
-    return {static_cast<long long>(size) + RECORD_FRAMING_BYTES, ""};
+    return {static_cast<long long>(size) + COMMENT_RECORD_FRAME_BYTES, ""};
 }

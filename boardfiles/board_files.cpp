@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 BoardLock::BoardLock(const char *path, LockCalls calls) : calls_(calls)
 {
     if (snprintf(path_, sizeof path_, "%s", path) >= static_cast<int>(sizeof path_))

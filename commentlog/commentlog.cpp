@@ -26,8 +26,8 @@ constexpr int LENGTH_DIGITS = 4;
 // The length field and the TAB before a record's content.
 constexpr int LENGTH_FIELD_BYTES = LENGTH_DIGITS + 1;
 
-// The bytes of a record beyond its content: length field, TAB, LF.
-constexpr std::int64_t RECORD_FRAME_BYTES = LENGTH_FIELD_BYTES + 1;
+constexpr std::int64_t RECORD_FRAME_BYTES = COMMENT_RECORD_FRAME_BYTES;
+static_assert(RECORD_FRAME_BYTES == LENGTH_FIELD_BYTES + 1, "length field, TAB, LF");
 
 // What the open reads for the header: the header and any white space a lenient header holds.
 constexpr std::int64_t HEADER_READ_BYTES = 512;

@@ -35,6 +35,9 @@ inline constexpr long COMMENT_RECORD_MAX = 65530;
 // The size of the header, and so the offset of the record area.
 inline constexpr long COMMENT_HEADER_BYTES = 18;
 
+// The bytes of a record beyond its content: four hex digits of length, TAB, LF.
+inline constexpr long COMMENT_RECORD_FRAME_BYTES = 6;
+
 // Opens an existing regular file for reading and writing and makes it the current log (a log
 // still current is closed first). The header is read leniently: two numbers of up to 8 hex
 // digits, either case, each after optional white space. A header that cannot be read, or
