@@ -14,8 +14,10 @@
 //                      redacts posts
 //   zt/zt-com1.htm ..  record templates; zt/zt-com1.txt .. the comment logs
 //
-// A path that names no regular file (a directory in a file's place, say) is a file that
-// cannot be opened.
+// A path that names no regular file is a file that cannot be opened: a directory, a FIFO, a
+// socket or a device in a file's place, and a symbolic link wherever it points. Opens never
+// block and never follow a link, so nothing planted in a file's place can stop a run or send
+// its writes elsewhere.
 #pragma once
 
 #include <limits.h>
@@ -122,8 +124,10 @@ private:
     bool held_ = false;
 };
 
-// Opens path with flags (never creating it) when it names a regular file, and gives its size
-// in *size unless size is null. The descriptor, or -1.
+// Opens path with flags (never creating it, never blocking, never through a symbolic link)
+// when it names a regular file, and gives its size in *size unless size is null. The
+// descriptor, or -1 with errno set: ELOOP for a link, EISDIR for a directory, ENXIO for a
+// FIFO, socket or device.
 int open_board_file(const char *path, int flags, std::int64_t *size = nullptr);
 
 // A descriptor (or -1), closed when it goes out of scope. Writes through it are done or
@@ -172,7 +176,9 @@ bool append_unit(int fd, const char *unit, std::int64_t size);
 int read_theme(const char *path, char (&theme)[THEME_BYTES]);
 
 // The last-poster file's two lines, pointing into its bytes. The end of the file ends a line
-// as its LF does; two_lines says that the file is exactly two lines, each ended by its LF.
+// as its LF does; two_lines says that both lines are ended by their LF. Bytes after the second
+// LF are left over from a longer poster by a rewrite that died before the cut, and read by
+// nobody.
 struct LastPoster {
     std::string_view name;
     std::string_view address;
@@ -184,7 +190,10 @@ LastPoster split_last_poster(std::string_view bytes);
 // value is stored, and so compared, as a space, so that the file keeps its two lines.
 bool last_poster_line_is(std::string_view line, const char *value);
 
-// Replaces the last-poster file at path with name and address, each on its line: written
-// beside it and renamed over it, so that a full disk or a failed write leaves the old two
-// lines in place. True when it was replaced.
+// Rewrites the last-poster file at path with name and address, each on its line: over its
+// old bytes and cut to their length, the file itself, never a scratch file beside it (which
+// whatever stands in its place could redirect or swallow) and never a truncating open (which
+// makes ext4 flush the file at once). Both lines go in one write, so that a run that dies
+// leaves the old lines or the new ones, and at worst some bytes of the old behind them. True
+// when the two lines are written whole and cut to length; false with errno set otherwise.
 bool write_last_poster(const char *path, const char *name, const char *address);

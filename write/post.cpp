@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,9 +122,11 @@ int check_last_poster(const char *path)
 
 void save_last_poster(const char *path)
 {
-    // A file that cannot be replaced keeps the previous poster: the post stands.
-    if (poster_name && poster_address)
-        (void)write_last_poster(path, poster_name, poster_address);
+    // The post stands either way; the web server logs what the run writes to standard error,
+    // since a poster not recorded may post again at once.
+    if (poster_name && poster_address && !write_last_poster(path, poster_name, poster_address))
+        fprintf(stderr, "zt-write: the last poster was not recorded in %s: %s\n", path,
+                strerror(errno));
 }
 
 void add_comment_records()

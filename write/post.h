@@ -45,7 +45,8 @@ int run_post();
 // name and the address for save_last_poster.
 int check_last_poster(const char *path);
 
-// Replaces the last-poster file at path with the remembered name and address.
+// Rewrites the last-poster file at path with the remembered name and address; a failure is
+// reported on standard error.
 void save_last_poster(const char *path);
 
 // Adds one record to each comment log whose record template and log exist.

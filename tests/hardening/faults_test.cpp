@@ -8,9 +8,10 @@
 //
 // After each run: the text holds exactly the old units or the old ones and the new one; a
 // page that shows the completion part comes with the unit in the text, one that shows an
-// error line with the text unchanged; zt-admin check finds the board sound, except for the
-// lock after a kill (or after the lock's own removal failed), which zt-admin unlock then
-// removes; and the next post is accepted and leaves the board sound.
+// error line with the text unchanged; a post accepted and not killed has recorded its poster
+// or said on standard error that it could not; zt-admin check finds the board sound, except
+// for the lock after a kill (or after the lock's own removal failed), which zt-admin unlock
+// then removes; and the next post is accepted and leaves the board sound.
 //
 // strace's retval= injection is not used for short writes: it skips the call and reports
 // bytes written that never were, which no kernel does.
@@ -256,6 +257,7 @@ protected:
         SCOPED_TRACE(s.name + ": " + what);
         const std::string dir = root / "run";
         copy_board(s.board, dir);
+        options.reports_allowed = true;
         const auto run = post(dir, s.body, "127.0.0.9", options);
         tally->runs++;
         const bool killed = run.status == 128 + SIGKILL;
@@ -267,6 +269,9 @@ protected:
         const int answer = zt_hard::AnswerCode(run.out);
         if (answer == 0) {
             EXPECT_TRUE(stored) << "the page claims a post that is not in the text";
+            EXPECT_TRUE(ReadFile(dir + "/zt/zt-jti.txt") == "faulty\n127.0.0.9\n" ||
+                        run.err.find("the last poster was not recorded") != std::string::npos)
+                << run.err;
         } else if (answer < 0) {
             EXPECT_FALSE(stored) << "the page shows error " << answer << " for a stored post";
         }
