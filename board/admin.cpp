@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "board_dir.h"
-#include "directory.h"
+#include "board_lock.h"
 #include "check.h"
 #include "kanji.h"
 #include "sjis.h"
@@ -436,7 +436,7 @@ int redact(const Arguments &arguments)
     if (!is_board(dir))
         return EXIT_FAILED;
     const std::string lock_path = board_path(dir, LOCK_DIR);
-    const BoardLock lock(lock_path.c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir});
+    const BoardLock lock(lock_path.c_str());
     if (!lock.held()) {
         if (errno == EEXIST)
             message("the board is busy: a post holds the lock %s; nothing was changed. Try again "

@@ -10,31 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-BoardLock::BoardLock(const char *path, LockCalls calls) : calls_(calls)
-{
-    if (snprintf(path_, sizeof path_, "%s", path) >= static_cast<int>(sizeof path_))
-        return;
-    // The signal calls cannot fail with these arguments.
-    sigset_t stop;
-    (void)sigemptyset(&stop);
-    for (int signal : {SIGHUP, SIGINT, SIGTERM})
-        (void)sigaddset(&stop, signal);
-    (void)sigprocmask(SIG_BLOCK, &stop, &saved_);
-    held_ = calls_.make(path_) == 0;
-    if (!held_)
-        (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
-}
-
-BoardLock::~BoardLock()
-{
-    if (!held_)
-        return;
-    // A lock that cannot be removed stays behind and refuses every post (-5) until the
-    // operator removes it; a post has no one to tell, and its own result stands.
-    (void)calls_.remove(path_);
-    (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
-}
-
 int open_board_file(const char *path, int flags, std::int64_t *size)
 {
     // O_NONBLOCK: a FIFO opens at once and is refused below; on a regular file it changes

@@ -10,8 +10,7 @@
 //   zt/zt-theme.txt    free text, put in place from outside; its first 60 bytes are shown;
 //                      removed by the post that completes a page
 //   zt/zt-jti.txt      the last poster: name LF address LF
-//   lock/zt.lck        an empty directory, present while a post is being written or zt-admin
-//                      redacts posts
+//   lock/zt.lck        the posting lock (board_lock.h)
 //   zt/zt-com1.htm ..  record templates; zt/zt-com1.txt .. the comment logs
 //
 // A path that names no regular file is a file that cannot be opened: a directory, a FIFO, a
@@ -19,9 +18,6 @@
 // block and never follow a link, so nothing planted in a file's place can stop a run or send
 // its writes elsewhere.
 #pragma once
-
-#include <limits.h>
-#include <signal.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -95,34 +91,6 @@ constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
     const std::int64_t r = n % count;
     return r < 0 ? r + count : r;
 }
-
-// The posting lock, held for the lifetime of the object when held() says so: the directory at
-// path (the board's LOCK_DIR) created, which fails when it exists. While it is held, the
-// signals with which a web server or a terminal ends a process are kept pending, so that a
-// run is never ended between its first write and the lock's removal; a pending signal takes
-// effect once the lock is gone. zt-write posts under it and zt-admin redacts under it; both
-// hand in the directory calls of the CGI library (Tolvak_MakeDir, Tolvak_RemoveDir), since
-// this module builds on nothing.
-struct LockCalls {
-    int (*make)(const char *path);    // 0 when created, -1 when not
-    int (*remove)(const char *path);  // 0 when removed, -1 when not
-};
-
-class BoardLock {
-public:
-    BoardLock(const char *path, LockCalls calls);
-    ~BoardLock();
-    BoardLock(const BoardLock &) = delete;
-    BoardLock &operator=(const BoardLock &) = delete;
-
-    bool held() const { return held_; }
-
-private:
-    char path_[PATH_MAX];
-    LockCalls calls_;
-    sigset_t saved_;
-    bool held_ = false;
-};
 
 // Opens path with flags (never creating it, never blocking, never through a symbolic link)
 // when it names a regular file, and gives its size in *size unless size is null. The

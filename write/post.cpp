@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "board_files.h"
-#include "directory.h"
+#include "board_lock.h"
 #include "commentlog.h"
 #include "form.h"
 #include "kanji.h"
@@ -92,7 +92,7 @@ int run_post()
     if (!prev)
         return POST_NO_PREV;
 
-    const BoardLock lock(Tolvak_Path("%s", LOCK_DIR), {Tolvak_MakeDir, Tolvak_RemoveDir});
+    const BoardLock lock(Tolvak_Path("%s", LOCK_DIR));
     if (!lock.held())
         return POST_BUSY;
     return post_locked(four, prev);

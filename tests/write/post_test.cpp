@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,7 @@
 
 #include "board.h"
 #include "case_name.h"
+#include "board_lock.h"
 #include "commentlog.h"
 
 using namespace std::string_literals;
@@ -377,14 +380,32 @@ TEST_F(PostBoard, TerminationWhileLockedFinishesTheFilesFirst)
         EXPECT_EQ(records(digit), "<li>"s + digit + " a\n");
 }
 
+// A lock whose holder died: a child takes it and ends without letting it go, as a run killed
+// inside its transaction ends.
+void leave_dead_lock(const std::string &path)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        const BoardLock lock(path.c_str());
+        _exit(lock.held() ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(lock_holder(path.c_str()), LOCK_DEAD);
+}
+
 // Many posters at once against one board: one post lands per round, the others are busy or
-// stale, and the text and the logs hold exactly the accepted ones.
+// stale, and the text and the logs hold exactly the accepted ones. Every other round begins
+// with a lock whose holder died, which the posters race to take over.
 TEST_F(PostBoard, ConcurrentPostersAreSerialised)
 {
     constexpr int posters = 24;
-    constexpr int rounds = 5;
+    constexpr int rounds = 6;
     int accepted = 0;
     for (int round = 0; round < rounds; round++) {
+        if (round % 2 == 1)
+            leave_dead_lock(dir / "lock/zt.lck");
         const std::string prev = std::to_string(text().size());
         std::vector<zt_test::Run> runs(posters);
         std::vector<std::thread> threads;
@@ -413,6 +434,66 @@ TEST_F(PostBoard, ConcurrentPostersAreSerialised)
         const std::string printed = records(digit);
         EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), accepted) << printed;
     }
+}
+
+// A lock that a live run holds, or that no zt run made (another program's mkdir, or a file in
+// its place), is never taken over: every post is busy, and the lock stays as it was.
+struct HeldLock {
+    const char *name;
+    LockHolder holder;
+    std::function<void(const std::string &path, std::optional<BoardLock> *live)> take;
+};
+
+void PrintTo(const HeldLock &h, std::ostream *os) { *os << h.name; }
+
+class HeldLocks : public PostBoard, public testing::WithParamInterface<HeldLock> {};
+
+TEST_P(HeldLocks, AreNeverTakenOver)
+{
+    const HeldLock &h = GetParam();
+    const std::string path = dir / "lock/zt.lck";
+    std::optional<BoardLock> live;
+    h.take(path, &live);
+    struct stat before;
+    ASSERT_EQ(lstat(path.c_str(), &before), 0);
+    EXPECT_EQ(lock_holder(path.c_str()), h.holder);
+    for (int i = 0; i < 10; i++) {
+        EXPECT_EQ(post(fields(unit, "0", "p" + std::to_string(i)), ("10.2.0." + std::to_string(i)).c_str()).out,
+                  error_response(-5));
+        usleep(50000);
+    }
+    struct stat after;
+    ASSERT_EQ(lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(lock_holder(path.c_str()), h.holder);
+    EXPECT_EQ(text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Locks, HeldLocks, testing::Values(
+    HeldLock{"live", LOCK_LIVE, [](const std::string &path, std::optional<BoardLock> *live) {
+        live->emplace(path.c_str());
+        ASSERT_TRUE((*live)->held());
+    }},
+    HeldLock{"made by another program", LOCK_UNKNOWN, [](const std::string &path, std::optional<BoardLock> *) {
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    }},
+    HeldLock{"a file", LOCK_UNKNOWN, [](const std::string &path, std::optional<BoardLock> *) {
+        WriteFile(path, "");
+    }}), zt_test::CaseName{});
+
+// A file system that cannot rename without replacing gets the lock as another program makes
+// it: a plain directory, removed at the end as ever.
+TEST_F(PostBoard, LockWithoutRenameNoReplaceIsAPlainDirectory)
+{
+    const std::string body = zt_test::FormBody(fields(unit, "0", "a"));
+    zt_test::RunOptions options(
+        dir.path(), {{"CONTENT_LENGTH", std::to_string(body.size())}, {"REMOTE_ADDR", "10.0.0.1"}}, body);
+    options.prefix = {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e", "inject=renameat2:error=EINVAL"};
+    const auto run = zt_test::RunProgram("zt-write", options);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(text(), unit);
+    EXPECT_FALSE(locked());
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "lock"));
 }
 
 }  // namespace
