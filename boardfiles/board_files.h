@@ -100,7 +100,7 @@ constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
 // run is never ended between its first write and the lock's removal; a pending signal takes
 // effect once the lock is gone. zt-write posts under it and zt-admin redacts under it; both
 // hand in the directory calls of the CGI library (Tolvak_MakeDir, Tolvak_RemoveDir), since
-// this module builds on nothing.
+// this module builds on nothing. When the lock is not held, errno is the make call's.
 struct LockCalls {
     int (*make)(const char *path);    // 0 when created, -1 when not
     int (*remove)(const char *path);  // 0 when removed, -1 when not
@@ -123,7 +123,8 @@ private:
 };
 
 // Opens path with flags (never creating it) when it names a regular file, and gives its size
-// in *size unless size is null. The descriptor, or -1.
+// in *size unless size is null. The descriptor, or -1 with errno set (EISDIR, EINVAL for
+// another kind of file).
 int open_board_file(const char *path, int flags, std::int64_t *size = nullptr);
 
 // A descriptor (or -1), closed when it goes out of scope. Writes through it are done or

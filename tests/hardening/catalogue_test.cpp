@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "board_dir.h"
+#include "admin.h"
 #include "case_name.h"
 #include "form.h"
 #include "real_board.h"

@@ -1,4 +1,4 @@
-// The board's default templates. They live in the repository (board/templates/) as UTF-8
+// The board's default templates. They live in the repository (admin/templates/) as UTF-8
 // sources that a reviewer can read, and the build carries them inside zt-admin. The two
 // control bytes of the template format are written in a source as visible characters:
 //

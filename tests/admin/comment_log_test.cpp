@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
-#include "board_dir.h"
+#include "admin.h"
 #include "case_name.h"
 #include "command.h"
 #include "commentlog.h"

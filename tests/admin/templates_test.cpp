@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "board_dir.h"
+#include "admin.h"
+#include "log_size.h"
 #include "template_check.h"
 #include "template_source.h"
 

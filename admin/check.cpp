@@ -1,35 +1,34 @@
-// Checking a board's files the way the programs read them.
-#include "check.h"
-
+// zt-admin check: whether a board is whole, as an operator wants to know after a crash, a full
+// disk, or a web server that killed a post halfway. It reads the files as the programs read
+// them and names every place where a program would go wrong:
+//
+//   zt/zt-text.txt     present, readable and writable, a whole number of 8-byte posts
+//   zt/zt-jti.txt      present and exactly two lines
+//   zt/zt-com1..8.txt  present, a header the programs can read whose offsets lie in the file,
+//                      and the current lap's records walking from the head offset to the end
+//                      of the file, each ending where its length says
+//   templates          the eleven present
+//   lock/zt.lck        absent (a lock that is present is named with its age), lock/ present
+//
+// The previous lap of a log is not examined: a lap that is being overwritten is cut off by
+// design, wherever the newest record ends.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string_view>
 
-#include "board_dir.h"
-#include "template_check.h"
+#include "admin.h"
+#include "log_size.h"
 #include "template_source.h"
 
 namespace {
 
 using Problems = std::vector<std::string>;
-
-std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char *pattern, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
 
 // Whether the board file name is there as a regular file and, unless bytes is null, can be
 // read into *bytes; otherwise the problem, with what follows from it.
@@ -173,8 +172,8 @@ void check_lock(const std::string &dir, Problems *problems)
                                LOCK_DIR, age < 0 ? 0 : age));
 }
 
-}  // namespace
-
+// The problems of the board in dir, each one line that begins with the file it concerns;
+// empty when the board is sound.
 std::vector<std::string> check_board(const std::string &dir)
 {
     Problems problems;
@@ -192,52 +191,25 @@ std::vector<std::string> check_board(const std::string &dir)
     return problems;
 }
 
-std::string log_size_warning(const std::string &dir, int digit, long long size)
-{
-    const std::string name = record_template_name(digit);
-    std::string bytes;
-    if (size <= COMMENT_HEADER_BYTES || !read_whole_file(board_path(dir, name), &bytes))
-        return "";
-    const LargestRecord largest = largest_record(bytes);
-    if (largest.bytes < 0)
-        return largest.variable.empty()
-                   ? ""
-                   : format("may not hold %lld records of %s, which names the environment "
-                            "variable %s, whose length the request decides",
-                            RECORDS_PER_LOG, name.c_str(), largest.variable.c_str());
-    if (largest.bytes > COMMENT_RECORD_MAX)
-        return format("gets no record from a post with a long name: %s can make records of %lld "
-                      "bytes, over the %ld that a log takes",
-                      name.c_str(), largest.bytes, COMMENT_RECORD_MAX);
-    const long long held = (size - COMMENT_HEADER_BYTES) / largest.bytes;
-    if (held >= RECORDS_PER_LOG)
-        return "";
-    return format("holds %lld of the largest records (%lld bytes) that %s can make, so one post "
-                  "can overwrite more than an eighth of it%s; a log of %lld bytes holds %lld",
-                  held, largest.bytes, name.c_str(), held == 0 ? " or leave no record" : "",
-                  smallest_log(largest.bytes), RECORDS_PER_LOG);
-}
+}  // namespace
 
-int check_command(const std::vector<std::string> &operands)
+int check_command(const Arguments &arguments)
 {
-    if (operands.size() != 1) {
-        fputs("zt-admin: check takes one directory\nusage: zt-admin check DIR\n", stderr);
-        return 2;
-    }
+    const std::string &dir = arguments.dir();
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         const std::string log = comment_log_name(digit);
         struct stat st;
-        if (stat(board_path(operands[0], log).c_str(), &st) != 0)
+        if (stat(board_path(dir, log).c_str(), &st) != 0)
             continue;
         const long long size = st.st_size;
-        if (const std::string warning = log_size_warning(operands[0], digit, size); !warning.empty())
+        if (const std::string warning = log_size_warning(dir, digit, size); !warning.empty())
             fprintf(stderr, "zt-admin: warning: %s (%lld bytes) %s\n", log.c_str(), size,
                     warning.c_str());
     }
-    const std::vector<std::string> problems = check_board(operands[0]);
+    const std::vector<std::string> problems = check_board(dir);
     for (const auto &problem : problems)
         printf("%s\n", problem.c_str());
     if (problems.empty())
-        printf("the board in %s is sound\n", operands[0].c_str());
-    return problems.empty() ? 0 : 1;
+        printf("the board in %s is sound\n", dir.c_str());
+    return problems.empty() ? 0 : EXIT_FAILED;
 }
