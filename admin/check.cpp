@@ -10,6 +10,9 @@
 //   templates          the eleven present
 //   lock/zt.lck        absent (a lock that is present is named with its age), lock/ present
 //
+// A log too small for its records, and a record template without the mark by which redact and
+// rollback find a post's records, are warnings on standard error: the board works as it is.
+//
 // The previous lap of a log is not examined: a lap that is being overwritten is cut off by
 // design, wherever the newest record ends.
 #include <sys/stat.h>
@@ -24,6 +27,7 @@
 
 #include "admin.h"
 #include "log_size.h"
+#include "post_records.h"
 #include "template_source.h"
 
 namespace {
@@ -206,6 +210,9 @@ int check_command(const Arguments &arguments)
             fprintf(stderr, "zt-admin: warning: %s (%lld bytes) %s\n", log.c_str(), size,
                     warning.c_str());
     }
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        if (const std::string warning = unmarked_template_warning(dir, digit); !warning.empty())
+            fprintf(stderr, "zt-admin: warning: %s\n", warning.c_str());
     const std::vector<std::string> problems = check_board(dir);
     for (const auto &problem : problems)
         printf("%s\n", problem.c_str());
