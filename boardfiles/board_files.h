@@ -35,14 +35,10 @@ inline constexpr std::int64_t TEXT_PAGE_BYTES = 2048;
 // The board page shows the first 60 bytes of the theme file.
 inline constexpr int THEME_BYTES = 60;
 
-// The comment logs and their record templates, by the digits 1 to 8.
+// The comment logs and their record templates, by their digits from 1: each loop, name and
+// message about the logs reads this count.
 inline constexpr int COMMENT_LOGS = 8;
-
-// The widest text of zt-write's record callbacks, by which zt-admin bounds the records that a
-// record template can make: callback 0's time "yy/m/d h:mm:ss" is at most 2+1+2+1+2+1+2+1+2+1+2
-// bytes; callback 1's colour is "#RRGGBB" or a name of at most 7 letters.
-inline constexpr int RECORD_TIME_BYTES = 17;
-inline constexpr int RECORD_COLOUR_BYTES = 7;
+static_assert(COMMENT_LOGS >= 1 && COMMENT_LOGS <= 9, "a log is named by one digit");
 
 // The longest address text in REMOTE_ADDR: IPv6 with an IPv4 tail.
 inline constexpr std::string_view LONGEST_ADDRESS = "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255";
