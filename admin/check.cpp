@@ -12,14 +12,7 @@
 //
 // The previous lap of a log is not examined: a lap that is being overwritten is cut off by
 // design, wherever the newest record ends.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 
 #include "admin.h"
 #include "log_size.h"

@@ -63,10 +63,10 @@ constexpr const char *missing[] = {
     "conditional section: no '/' after the section character",
 };
 
-void listen(const TemplateNote &note)
+void listen(const Tolvak_TemplateNote &note)
 {
     switch (note.event) {
-    case TemplateEvent::text: {
+    case Tolvak_TemplateEvent::text: {
         // A line end ends a record and an error line, but not inside a section.
         const bool one_line = reading.in_line || reading.use.one_line;
         for (const char *p = note.from; p < note.to; p++) {
@@ -80,7 +80,7 @@ void listen(const TemplateNote &note)
         }
         break;
     }
-    case TemplateEvent::no_directive:
+    case Tolvak_TemplateEvent::no_directive:
         if (note.byte == EOF)
             problem(note.from, "the template ends in a directive");
         else if (note.byte == '[')
@@ -91,7 +91,7 @@ void listen(const TemplateNote &note)
             problem(note.from, "0x01 followed by 0x%02X is no directive: both bytes would vanish",
                     note.byte);
         break;
-    case TemplateEvent::name: {
+    case Tolvak_TemplateEvent::name: {
         // The directive, by the delimiter that should close its name.
         const char *directive = note.value == '}'   ? "{"
                                 : note.value == ']' ? "["
@@ -110,10 +110,10 @@ void listen(const TemplateNote &note)
             problem(note.from, "'%s' directive: the name holds a line end", directive);
         break;
     }
-    case TemplateEvent::incomplete:
+    case Tolvak_TemplateEvent::incomplete:
         problem(note.from, "%s", missing[note.value]);
         break;
-    case TemplateEvent::callback: {
+    case Tolvak_TemplateEvent::callback: {
         const long long n = note.value;
         const auto count = static_cast<long long>(reading.callbacks.size());
         reading.callback = n;
@@ -137,7 +137,7 @@ void listen(const TemplateNote &note)
         }
         break;
     }
-    case TemplateEvent::section: {
+    case Tolvak_TemplateEvent::section: {
         const int c = note.byte;
         if (c <= ' ' || c >= 0x40)
             problem(note.from,
@@ -165,9 +165,9 @@ const char *any_field(const char *)
 
 void write_nothing(const char *, FILE *) {}
 
-const TemplateVariant full_reading = {any_field, any_field, write_nothing, write_nothing,
+const Tolvak_TemplateVariant full_reading = {any_field, any_field, write_nothing, write_nothing,
                                       '\0', true, listen};
-const TemplateVariant query_reading = {any_field, nullptr, write_nothing, write_nothing,
+const Tolvak_TemplateVariant query_reading = {any_field, nullptr, write_nothing, write_nothing,
                                        '&', false, listen};
 
 FILE *sink;
@@ -194,7 +194,7 @@ void read_lines(const Tolvak_TemplateStream *in, const Tolvak_CallbackContract &
         Tolvak_TemplateStream shown(line, static_cast<std::size_t>(in->end - line));
         reading.in_line = true;
         reading.callbacks = {};
-        expand_template(full_reading, &shown, sink, {}, '\n');
+        Tolvak_ExpandWith(full_reading, &shown, sink, {}, '\n');
         reading.in_line = false;
         reading.callbacks = callbacks;
     }
@@ -277,9 +277,9 @@ const char *largest_environment(const char *name)
 long long widest_callback;
 bool unbounded;
 
-void note_callback(const TemplateNote &note)
+void note_callback(const Tolvak_TemplateNote &note)
 {
-    if (note.event == TemplateEvent::callback)
+    if (note.event == Tolvak_TemplateEvent::callback)
         widest_callback = note.value;
 }
 
@@ -291,8 +291,9 @@ void write_widest(Tolvak_TemplateStream *, FILE *out)
 }
 
 // Under a listener every section is shown, whatever its field.
-const TemplateVariant largest_reading = {largest_field,    largest_environment, Tolvak_UrlEncode,
-                                         Tolvak_HtmlEscape, '\0', true, note_callback};
+const Tolvak_TemplateVariant largest_reading = {
+    largest_field, largest_environment, Tolvak_UrlEncode, Tolvak_HtmlEscape, '\0', true,
+    note_callback};
 constexpr auto widest_callbacks = all_of(write_widest);
 
 }  // namespace
@@ -349,7 +350,7 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes)
         return std::move(reading.result);
     }
     const auto table = Tolvak_CallbackTable(reading_callbacks).first(reading.callbacks.size());
-    expand_template(reading.use.full ? full_reading : query_reading, &in, sink, table,
+    Tolvak_ExpandWith(reading.use.full ? full_reading : query_reading, &in, sink, table,
                     reading.use.one_line ? '\n' : TOLVAK_TEMPLATE_END);
     (void)fclose(sink);
     for (std::size_t n = 0; n < reading.callbacks.size(); n++)
@@ -377,7 +378,7 @@ LargestRecord largest_record(std::string_view bytes)
         return {-1, ""};
     named_variable.clear();
     unbounded = false;
-    expand_template(largest_reading, &in, out,
+    Tolvak_ExpandWith(largest_reading, &in, out,
                     Tolvak_CallbackTable(widest_callbacks).first(comment_contract.size()), '\n');
     const bool written = fclose(out) == 0;
     free(record);

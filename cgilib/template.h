@@ -58,7 +58,7 @@ enum class Tolvak_Argument {
 
 struct Tolvak_CallbackContract {
     Tolvak_Argument argument = Tolvak_Argument::none;
-    const char *what = nullptr;     // the argument, for a checker's messages ("page offset")
+    const char *what = nullptr;     // the argument, for a checker's messages ("offset")
     const char *example = nullptr;  // a byte or number argument as a template writes it
     int low = 0, high = 0;          // byte: the bytes it takes; lines: how many lines (high)
     int widest = -1;                // the most bytes the callback writes, where it says

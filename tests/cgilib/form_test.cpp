@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "case_name.h"
+#include "board_files.h"
 #include "form.h"
 #include "intake.h"
 
@@ -155,12 +156,12 @@ TEST(Intake, GetReadsTheQueryString)
 {
     Tolvak_Free();
     setenv("QUERY_STRING", "a=%41+&b=2", 1);
-    Tolvak_ReadGet();
+    Tolvak_ReadGet(MAX_POST_BYTES);
     EXPECT_STREQ(Tolvak_Find("a"), "A ");
     EXPECT_STREQ(Tolvak_Find("b"), "2");
     Tolvak_Free();
     unsetenv("QUERY_STRING");
-    Tolvak_ReadGet();
+    Tolvak_ReadGet(MAX_POST_BYTES);
     EXPECT_EQ(Tolvak_DataCount, 0);
     EXPECT_EQ(Tolvak_Find("a"), nullptr);
 }
@@ -188,7 +189,7 @@ TEST_P(IntakeRefusal, EndsTheRunWithStatusOne)
         {
             if (!declared) {
                 unsetenv("CONTENT_LENGTH");
-                Tolvak_ReadPost();
+                Tolvak_ReadPost(MAX_POST_BYTES);
             }
             Post("a=1", declared);
         },
@@ -204,7 +205,7 @@ TEST(IntakeRefusal, QueryStringOverTheLimit)
     EXPECT_EXIT(
         {
             setenv("QUERY_STRING", std::string(MAX_POST_BYTES + 1, 'a').c_str(), 1);
-            Tolvak_ReadGet();
+            Tolvak_ReadGet(MAX_POST_BYTES);
         },
         testing::ExitedWithCode(1), "");
 }

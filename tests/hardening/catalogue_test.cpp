@@ -21,6 +21,7 @@
 
 #include "admin.h"
 #include "case_name.h"
+#include "board_files.h"
 #include "form.h"
 #include "real_board.h"
 #include "template_check.h"
