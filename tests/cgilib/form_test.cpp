@@ -174,32 +174,6 @@ TEST(Intake, LookupsAfterFreeFindNothing)
     EXPECT_EQ(Tolvak_FindNext(), nullptr);
 }
 
-struct Refusal {
-    const char *declared;  // null: CONTENT_LENGTH unset
-};
-
-void PrintTo(const Refusal &r, std::ostream *os) { *os << (r.declared ? r.declared : "unset"); }
-
-class IntakeRefusal : public testing::TestWithParam<Refusal> {};
-
-TEST_P(IntakeRefusal, EndsTheRunWithStatusOne)
-{
-    const char *declared = GetParam().declared;
-    EXPECT_EXIT(
-        {
-            if (!declared) {
-                unsetenv("CONTENT_LENGTH");
-                Tolvak_ReadPost(MAX_POST_BYTES);
-            }
-            Post("a=1", declared);
-        },
-        testing::ExitedWithCode(1), "");
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, IntakeRefusal, testing::Values(
-    Refusal{nullptr}, Refusal{"-1"}, Refusal{"-99999999999999999999"}, Refusal{"1025"},
-    Refusal{"2147483648"}, Refusal{"4294967296"}, Refusal{"99999999999999999999"}), zt_test::CaseName{true});
-
 TEST(IntakeRefusal, QueryStringOverTheLimit)
 {
     EXPECT_EXIT(
