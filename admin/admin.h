@@ -12,6 +12,13 @@
 // Exit status: 0 done, 1 the command failed (the message says why), 2 wrong usage.
 #pragma once
 
+// What the commands use all round comes with this header.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -19,6 +26,7 @@
 
 #include "board_files.h"
 #include "commentlog.h"
+#include "sjis.h"
 
 inline constexpr int EXIT_FAILED = 1;
 inline constexpr int EXIT_USAGE = 2;

@@ -4,10 +4,10 @@
 //
 //   zt/zt-text.txt     present, readable and writable, a whole number of 8-byte posts
 //   zt/zt-jti.txt      present and exactly two lines
-//   zt/zt-com1..8.txt  present, a header the programs can read whose offsets lie in the file,
+//   zt/zt-com1.txt ..  present, a header the programs can read whose offsets lie in the file,
 //                      and the current lap's records walking from the head offset to the end
 //                      of the file, each ending where its length says
-//   templates          the eleven present
+//   templates          every default template present
 //   lock/zt.lck        absent (a lock that is present is named with its age), lock/ present
 //
 // A log too small for its records, and a record template without the mark by which redact and
@@ -15,19 +15,12 @@
 //
 // The previous lap of a log is not examined: a lap that is being overwritten is cut off by
 // design, wherever the newest record ends.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <string_view>
 
 #include "admin.h"
 #include "log_size.h"
 #include "post_records.h"
+#include "template_check.h"
 #include "template_source.h"
 
 namespace {
@@ -78,36 +71,6 @@ void check_last_poster(const std::string &dir, Problems *problems)
                                    std::count(bytes.begin(), bytes.end(), '\n')));
 }
 
-// The current lap: records without gaps from the head offset to the end of the file, each
-// a length of four hex digits, a TAB, one line of content and its LF where the length says.
-// The walk goes from line to line; the first record whose length does not describe its line
-// ends the check.
-struct LapCheck {
-    long long head;
-    long long next;         // where the record being read begins
-    long long length = 0;   // its length field
-    long long read = 0;     // its bytes so far
-    bool whole = true;      // the last record ended with its LF
-    bool bad = false;       // the record at next does not end where its length says
-};
-
-void check_record(const CommentLog_Piece &piece, void *context)
-{
-    auto *lap = static_cast<LapCheck *>(context);
-    if (piece.previous || lap->bad)
-        return;
-    if (piece.first) {
-        lap->length = piece.length;
-        lap->read = 5;
-    }
-    lap->read += static_cast<long long>(piece.size);
-    lap->whole = piece.last;
-    if (piece.last && (lap->length < 6 || lap->read != lap->length))
-        lap->bad = true;
-    else if (piece.last)
-        lap->next += lap->length;
-}
-
 void check_log(const std::string &dir, int digit, Problems *problems)
 {
     const std::string name = comment_log_name(digit);
@@ -118,9 +81,9 @@ void check_log(const std::string &dir, int digit, Problems *problems)
         problems->push_back(name + ": cannot be read: it gets no records");
         return;
     }
-    LapCheck lap{log.head, log.head};
-    if (log.header == COMMENT_HEADER_SOUND)
-        CommentLog_Walk(check_record, &lap, true);
+    long long length = -1;
+    const long long fault =
+        log.header == COMMENT_HEADER_SOUND ? CommentLog_FirstFault(&length) : -1;
     CommentLog_Close();
     if (log.header == COMMENT_HEADER_SHORT)
         problems->push_back(format("%s: %lld bytes, too short for its header: it gets no records",
@@ -131,26 +94,27 @@ void check_log(const std::string &dir, int digit, Problems *problems)
                                    "a new lap begins");
     else if (log.header == COMMENT_HEADER_OUT_OF_RANGE)
         problems->push_back(format("%s: the header's offsets %lld and %lld do not both lie in "
-                                   "18 to %lld, the file's size",
-                                   name.c_str(), log.head, log.old_head, log.size));
-    else if ((lap.bad || !lap.whole) && lap.length >= 6)
+                                   "%ld to %lld, the file's size",
+                                   name.c_str(), log.head, log.old_head, COMMENT_HEADER_BYTES,
+                                   log.size));
+    else if (fault >= 0 && length >= 0)
         problems->push_back(format("%s: the record at offset %lld does not end where its length "
                                    "(%lld bytes) says",
-                                   name.c_str(), lap.next, lap.length));
-    else if (lap.bad || !lap.whole || lap.next < log.size)
+                                   name.c_str(), fault, length));
+    else if (fault >= 0)
         problems->push_back(format("%s: the record at offset %lld has no length field: the "
                                    "records from the head offset %lld do not reach the end of "
                                    "the file",
-                                   name.c_str(), lap.next, log.head));
+                                   name.c_str(), fault, log.head));
 }
 
 void check_templates(const std::string &dir, Problems *problems)
 {
     for (const auto &source : default_templates()) {
         const std::string name = std::string(TEMPLATE_DIR) + "/" + source.name;
-        const bool record = std::string_view(source.name).starts_with("zt-com");
-        present(dir, name, record ? ": its log gets no records" : ": its page shows an error",
-                problems);
+        TemplateKind kind;
+        template_kind(source.name, &kind);
+        present(dir, name, (std::string(": ") + without_template(kind)).c_str(), problems);
     }
 }
 

@@ -1,11 +1,5 @@
 // zt-admin init: prepares a new board.
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "admin.h"
 #include "log_size.h"

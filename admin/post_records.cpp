@@ -90,7 +90,7 @@ void note_callback(Tolvak_TemplateStream *, FILE *)
     reader.pieces.push_back({Part::callback, false, {}, n});
 }
 
-constexpr TemplateVariant piece_reading = {find_field, find_environment, note_url, note_html,
+constexpr Tolvak_TemplateVariant piece_reading = {find_field, find_environment, note_url, note_html,
                                            '\0', true};
 constexpr Tolvak_PageCallback piece_callbacks[] = {note_callback<0>, note_callback<1>};
 static_assert(std::size(piece_callbacks) == comment_callbacks.size(), "one per record callback");
@@ -105,7 +105,7 @@ bool read_pieces(std::string_view bytes, std::vector<Piece> *pieces)
     reader.out = open_memstream(&reader.bytes, &reader.size);
     if (!reader.out)
         return false;
-    expand_template(piece_reading, &in, reader.out, piece_callbacks, '\n');
+    Tolvak_ExpandWith(piece_reading, &in, reader.out, piece_callbacks, '\n');
     cut_text();
     const bool read = fclose(reader.out) == 0;
     free(reader.bytes);

@@ -1,9 +1,6 @@
 // zt-admin redact: blanks abusive posts in the text and in the comment logs, under the posting
 // lock.
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "admin.h"
 #include "post_records.h"

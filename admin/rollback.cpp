@@ -5,7 +5,6 @@
 
 #include "admin.h"
 #include "post_records.h"
-#include "sjis.h"
 
 namespace {
 

@@ -1,16 +1,11 @@
 // What zt-admin's commands share: messages, numbers, times, and the board's files.
 #include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "admin.h"
 #include "directory.h"
-#include "sjis.h"
 
 namespace {
 

@@ -1,13 +1,9 @@
 // zt-admin status: the board's state, part by part.
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <cstdlib>
 
 #include "admin.h"
 #include "log_size.h"
 #include "post_records.h"
-#include "sjis.h"
 #include "template_check.h"
 #include "template_source.h"
 
@@ -121,9 +117,7 @@ void status_templates(const std::string &dir)
         TemplateKind kind;
         template_kind(source.name, &kind);
         if (!read_whole_file(board_path(dir, name), &bytes)) {
-            printf("template     %s missing%s\n", name.c_str(),
-                   kind == TemplateKind::record ? ": its log gets no records"
-                                                : ": its page shows an error");
+            printf("template     %s missing: %s\n", name.c_str(), without_template(kind));
             continue;
         }
         const auto problems = check_template(kind, bytes);

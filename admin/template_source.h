@@ -19,7 +19,7 @@ struct DefaultTemplate {
 };
 
 // The page templates zt-write.htm, zt-view.htm, zt-read.htm, then the record templates
-// zt-com1.htm to zt-com8.htm.
+// zt-com1.htm and on, one for each comment log.
 std::span<const DefaultTemplate> default_templates();
 
 // Turns a UTF-8 template source into the bytes a board holds. False, with *problem naming the

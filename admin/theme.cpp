@@ -1,13 +1,6 @@
 // zt-admin theme: puts the theme in place, or removes it.
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "admin.h"
 #include "kanji.h"
-#include "sjis.h"
 
 int theme_command(const Arguments &arguments)
 {

@@ -524,6 +524,33 @@ void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths)
     walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, lengths);
 }
 
+long long CommentLog_FirstFault(long long *length)
+{
+    // The record being read: where it begins, its length field and its bytes so far.
+    std::int64_t next = head, field = -1, read = 0;
+    bool whole = true, bad = false;
+    walk(
+        [&](const CommentLog_Piece &piece) {
+            if (piece.previous || bad)
+                return;
+            if (piece.first) {
+                field = piece.length;
+                read = LENGTH_FIELD_BYTES;
+            }
+            read += static_cast<std::int64_t>(piece.size);
+            whole = piece.last;
+            if (piece.last && (field < RECORD_FRAME_BYTES || read != field))
+                bad = true;
+            else if (piece.last)
+                next += field;
+        },
+        true);
+    if (!bad && whole && next >= opened_size)
+        return -1;
+    *length = field >= RECORD_FRAME_BYTES ? field : -1;
+    return next;
+}
+
 void CommentLog_Print(FILE *out)
 {
     walk(

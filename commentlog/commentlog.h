@@ -109,6 +109,13 @@ using CommentLog_Visitor = void (*)(const CommentLog_Piece &piece, void *context
 // digits and a TAB, else -1); the previous lap's are always given.
 void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths = false);
 
+// Where the current lap of the current log stops describing itself: its records must run
+// without gaps from the head offset to the end of the file, each a length field, a TAB, one
+// line and its LF exactly where the length says. -1 when they do; else the offset of the
+// first record that does not, and in *length its length field's value, or -1 when it has none
+// that a record could have. Reads only.
+long long CommentLog_FirstFault(long long *length);
+
 // Writes the records of the current log to out, newest first: each record's content and its
 // LF, without the length field, exactly as stored (they are HTML of the board's templates).
 // An empty current lap above a previous one is the header that a new lap writes before its

@@ -59,7 +59,7 @@ TEST(AdminInit, PreparesEveryFileOfABoard)
             ASSERT_TRUE(template_to_board(t.source, &bytes, &problem));
             EXPECT_EQ(ReadFile(board / "zt/" + t.name), bytes) << t.name;
         }
-        for (int digit = 1; digit <= 8; digit++) {
+        for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
             const std::string log = ReadFile(board / comment_log_name(digit));
             expected.push_back(comment_log_name(digit).substr(3));
             char header[19];
