@@ -489,9 +489,9 @@ int CommentLog_Append(const char *content, std::size_t n)
     return 0;
 }
 
-void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths)
+void CommentLog_Walk(CommentLog_Visitor visit, void *context)
 {
-    walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, lengths);
+    walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, false);
 }
 
 long long CommentLog_FirstFault(long long *length)
