@@ -81,6 +81,9 @@ void check_log(const std::string &dir, int digit, Problems *problems)
         problems->push_back(name + ": cannot be read: it gets no records");
         return;
     }
+    // A log too small for its records is whole all the same: a warning, on standard error.
+    if (const std::string warning = log_size_warning(dir, digit, log.size); !warning.empty())
+        message("warning: %s (%lld bytes) %s", name.c_str(), log.size, warning.c_str());
     long long length = -1;
     const long long fault =
         log.header == COMMENT_HEADER_SOUND ? CommentLog_FirstFault(&length) : -1;
@@ -116,6 +119,10 @@ void check_templates(const std::string &dir, Problems *problems)
         template_kind(source.name, &kind);
         present(dir, name, (std::string(": ") + without_template(kind)).c_str(), problems);
     }
+    // A record template without the mark works all the same: a warning, on standard error.
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        if (const std::string warning = unmarked_template_warning(dir, digit); !warning.empty())
+            message("warning: %s", warning.c_str());
 }
 
 void check_lock(const std::string &dir, Problems *problems)
@@ -163,24 +170,10 @@ std::vector<std::string> check_board(const std::string &dir)
 
 int check_command(const Arguments &arguments)
 {
-    const std::string &dir = arguments.dir();
-    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
-        const std::string log = comment_log_name(digit);
-        struct stat st;
-        if (stat(board_path(dir, log).c_str(), &st) != 0)
-            continue;
-        const long long size = st.st_size;
-        if (const std::string warning = log_size_warning(dir, digit, size); !warning.empty())
-            fprintf(stderr, "zt-admin: warning: %s (%lld bytes) %s\n", log.c_str(), size,
-                    warning.c_str());
-    }
-    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
-        if (const std::string warning = unmarked_template_warning(dir, digit); !warning.empty())
-            fprintf(stderr, "zt-admin: warning: %s\n", warning.c_str());
-    const std::vector<std::string> problems = check_board(dir);
+    const std::vector<std::string> problems = check_board(arguments.dir());
     for (const auto &problem : problems)
         printf("%s\n", problem.c_str());
     if (problems.empty())
-        printf("the board in %s is sound\n", dir.c_str());
+        printf("the board in %s is sound\n", arguments.dir().c_str());
     return problems.empty() ? 0 : EXIT_FAILED;
 }

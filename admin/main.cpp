@@ -82,7 +82,7 @@ bool parse(const Command &command, int argc, char **argv, Arguments *arguments)
             }
             value = argv[++i];
         }
-        arguments->options.emplace_back(name, value);
+        arguments->options[std::string(name)] = value;
     }
     return true;
 }
@@ -141,15 +141,6 @@ int run(int argc, char **argv)
 int main(int argc, char **argv)
 {
     return finish(run(argc, argv));
-}
-
-const std::string *Arguments::value(std::string_view option) const
-{
-    const std::string *found = nullptr;
-    for (const auto &[name, value] : options)
-        if (name == option)
-            found = &value;  // the last one given counts
-    return found;
 }
 
 int usage_error(const std::string &text)

@@ -4,14 +4,10 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
-#include "board_files.h"
-#include "commentlog.h"
+#include "admin.h"
 #include "encode.h"
-#include "form.h"
 #include "page.h"
 #include "read.h"
 #include "records.h"
@@ -229,7 +225,7 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
         // The section is copied or skipped byte for byte.
         if (!Tolvak_CopySection(in, nullptr))
             problem(at, "callback %lld: its %s is not closed by 0x02", n, c.what);
-        if (const char *directive = std::find(at, in->next, 0x01); directive != in->next)
+        if (const char *directive = std::find(at, in->next, TOLVAK_DIRECTIVE); directive != in->next)
             problem(directive, "callback %lld: a directive in the %s would be printed as it stands",
                     n, c.what);
         break;
@@ -240,17 +236,6 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
         break;
     }
 }
-
-// A table of one callback, as long as the longest table of the programs.
-constexpr std::size_t MOST_CALLBACKS = std::max({write_page_contract.size(), view_contract.size(),
-                                                 read_contract.size(), comment_contract.size()});
-constexpr auto all_of(Tolvak_PageCallback callback)
-{
-    std::array<Tolvak_PageCallback, MOST_CALLBACKS> table{};
-    table.fill(callback);
-    return table;
-}
-constexpr auto reading_callbacks = all_of(read_callback);
 
 // The longest value a field can have in a post that adds records. A value decodes to no more
 // bytes than it takes in the form, and such a post holds besides at least "four=" and its
@@ -299,39 +284,32 @@ void write_widest(Tolvak_TemplateStream *, FILE *out)
 const Tolvak_TemplateVariant largest_reading = {
     largest_field, largest_environment, Tolvak_UrlEncode, Tolvak_HtmlEscape, '\0', true,
     note_callback};
-constexpr auto widest_callbacks = all_of(write_widest);
 
 }  // namespace
 
 TemplateUse template_use(TemplateKind kind)
 {
-    switch (kind) {
-    case TemplateKind::write_page:
-        return {write_page_contract, true, false};
-    case TemplateKind::view_page:
-        return {view_contract, false, false};
-    case TemplateKind::read_page:
-        return {read_contract, false, false};
-    case TemplateKind::record:
-        break;
-    }
-    return {comment_contract, true, true};
+    static const TemplateUse uses[] = {{write_page_contract, true, false},  // in kind's order
+                                       {view_contract, false, false},
+                                       {read_contract, false, false},
+                                       {comment_contract, true, true}};
+    return uses[static_cast<int>(kind)];
 }
 
 bool template_kind(std::string_view name, TemplateKind *kind)
 {
-    if (name == "zt-write.htm")
-        *kind = TemplateKind::write_page;
-    else if (name == "zt-view.htm")
-        *kind = TemplateKind::view_page;
-    else if (name == "zt-read.htm")
-        *kind = TemplateKind::read_page;
-    else if (name.size() == 11 && name.starts_with("zt-com") && name.ends_with(".htm") &&
-             name[6] >= '1' && name[6] <= '0' + COMMENT_LOGS)
-        *kind = TemplateKind::record;
-    else
-        return false;
-    return true;
+    std::vector<std::pair<std::string, TemplateKind>> templates = {
+        {WRITE_TEMPLATE, TemplateKind::write_page},
+        {VIEW_TEMPLATE, TemplateKind::view_page},
+        {READ_TEMPLATE, TemplateKind::read_page}};
+    for (int log = 1; log <= COMMENT_LOGS; log++)
+        templates.emplace_back(record_template_name(log), TemplateKind::record);
+    for (const auto &[path, its_kind] : templates)
+        if (path == std::string(TEMPLATE_DIR) + "/" + std::string(name)) {
+            *kind = its_kind;
+            return true;
+        }
+    return false;
 }
 
 TemplateReading read_template(TemplateKind kind, std::string_view bytes)
@@ -354,9 +332,9 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes)
         reading.result.problems.push_back("cannot be checked: /dev/null cannot be opened");
         return std::move(reading.result);
     }
-    const auto table = Tolvak_CallbackTable(reading_callbacks).first(reading.callbacks.size());
+    const std::vector<Tolvak_PageCallback> table(reading.callbacks.size(), read_callback);
     Tolvak_ExpandWith(reading.use.full ? full_reading : query_reading, &in, sink, table,
-                    reading.use.one_line ? '\n' : TOLVAK_TEMPLATE_END);
+                      reading.use.one_line ? '\n' : TOLVAK_TEMPLATE_END);
     (void)fclose(sink);
     for (std::size_t n = 0; n < reading.callbacks.size(); n++)
         if (reading.callbacks[n].argument == Tolvak_Argument::lines && reading.once_directives == 0)
@@ -383,8 +361,8 @@ LargestRecord largest_record(std::string_view bytes)
         return {-1, ""};
     named_variable.clear();
     unbounded = false;
-    Tolvak_ExpandWith(largest_reading, &in, out,
-                    Tolvak_CallbackTable(widest_callbacks).first(comment_contract.size()), '\n');
+    const std::vector<Tolvak_PageCallback> table(comment_contract.size(), write_widest);
+    Tolvak_ExpandWith(largest_reading, &in, out, table, '\n');
     const bool written = fclose(out) == 0;
     free(record);
     if (!named_variable.empty() || !written || unbounded)

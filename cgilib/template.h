@@ -71,6 +71,9 @@ inline constexpr int TOLVAK_ARGUMENT_OUTSIDE = -2;  // a byte outside low to hig
 // The terminator that expands a whole template: the end of the stream reads as 255.
 inline constexpr int TOLVAK_TEMPLATE_END = 255;
 
+// The byte that introduces a directive.
+inline constexpr int TOLVAK_DIRECTIVE = 0x01;
+
 // The byte that closes a stretch of template which a callback writes or skips.
 inline constexpr int TOLVAK_SECTION_END = 0x02;
 

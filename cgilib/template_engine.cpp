@@ -14,22 +14,20 @@
 namespace {
 
 // A name and its NUL.
-constexpr int NAME_BYTES = TOLVAK_NAME_BYTES + 1;
+constexpr int NAME_BUFFER = TOLVAK_NAME_BYTES + 1;
 
 // Conditional sections nest by recursion; deeper ones are skipped so that no template can
 // exhaust the stack.
 constexpr int MAX_SECTION_DEPTH = 64;
 
-constexpr int DIRECTIVE = 0x01;
-
 // A name read from a directive, and the byte that ended it (a delimiter, or EOF).
 struct Name {
-    char text[NAME_BYTES];
+    char text[NAME_BUFFER];
     int length;     // bytes read, also past the buffer
     int end;
 
     // An empty name, or one longer than the format allows, names nothing.
-    bool usable() const { return length > 0 && length < NAME_BYTES; }
+    bool usable() const { return length > 0 && length < NAME_BUFFER; }
 };
 
 void note(const Tolvak_TemplateVariant &variant, Tolvak_TemplateEvent event, const char *from,
@@ -65,11 +63,11 @@ void read_name(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in,
             name->end = c;
             break;
         }
-        if (name->length < NAME_BYTES - 1)
+        if (name->length < NAME_BUFFER - 1)
             name->text[name->length] = static_cast<char>(c);
         name->length++;
     }
-    name->text[name->length < NAME_BYTES ? name->length : 0] = '\0';
+    name->text[name->length < NAME_BUFFER ? name->length : 0] = '\0';
     note(variant, Tolvak_TemplateEvent::name, from, from + name->length, name->end, delimiter);
 }
 
@@ -153,7 +151,7 @@ bool expand(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in, FI
     for (;;) {
         // The plain run up to the next 0x01 or terminator goes out at once.
         const char *from = in->next;
-        const char *stop = find_either(from, in->end, DIRECTIVE, terminator);
+        const char *stop = find_either(from, in->end, TOLVAK_DIRECTIVE, terminator);
         if (stop != from) {
             fwrite_unlocked(from, 1, static_cast<std::size_t>(stop - from), out);
             note(variant, Tolvak_TemplateEvent::text, from, stop, 0, 0, depth);
