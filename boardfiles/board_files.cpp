@@ -18,10 +18,13 @@ int open_board_file(const char *path, int flags, std::int64_t *size)
     if (fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int error = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    const int fault = fstat(fd, &st) != 0    ? errno
+                      : S_ISREG(st.st_mode) ? 0
+                      : S_ISDIR(st.st_mode) ? EISDIR
+                                            : EINVAL;
+    if (fault) {
         (void)close(fd);  // nothing was written through it
-        errno = error;
+        errno = fault;    // the caller may say why
         return -1;
     }
     if (size)
@@ -115,6 +118,15 @@ bool rewrite_unit(int fd, const char *unit, std::int64_t offset)
     return write_unit(fd, unit, offset) == UNIT_BYTES;
 }
 
+bool cut_text(int fd, std::int64_t size)
+{
+    int cut;
+    do
+        cut = ftruncate(fd, size);
+    while (cut != 0 && errno == EINTR);
+    return cut == 0;
+}
+
 bool append_unit(int fd, const char *unit, std::int64_t size)
 {
     const std::int64_t stored = write_unit(fd, unit, size);
@@ -123,8 +135,7 @@ bool append_unit(int fd, const char *unit, std::int64_t size)
     // What did get stored goes again. Should even that fail, the post is still refused: the
     // text then ends inside a unit, which zt-admin check names.
     if (stored > 0)
-        while (ftruncate(fd, size) != 0 && errno == EINTR) {
-        }
+        (void)cut_text(fd, size);
     return false;
 }
 

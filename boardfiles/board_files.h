@@ -33,14 +33,25 @@ inline constexpr std::int64_t TEXT_PAGE_BYTES = 2048;
 // The board page shows the first 60 bytes of the theme file.
 inline constexpr int THEME_BYTES = 60;
 
-// The comment logs and their record templates, by the digits 1 to 8.
+// The comment logs and their record templates, by their digits from 1: each loop, name and
+// message about the logs reads this count.
 inline constexpr int COMMENT_LOGS = 8;
+static_assert(COMMENT_LOGS >= 1 && COMMENT_LOGS <= 9, "a log is named by one digit");
 
-// The widest text of zt-write's record callbacks, by which zt-admin bounds the records that a
-// record template can make: callback 0's time "yy/m/d h:mm:ss" is at most 2+1+2+1+2+1+2+1+2+1+2
-// bytes; callback 1's colour is "#RRGGBB" or a name of at most 7 letters.
-inline constexpr int RECORD_TIME_BYTES = 17;
-inline constexpr int RECORD_COLOUR_BYTES = 7;
+// The largest form zt-write takes: the largest that the board page sends, with room to spare,
+// and no more, since a value's bytes reach the comment records (zt-admin sizes the logs by
+// this limit). The board page's form at its largest, every byte %-escaped:
+//   prev=N        5 +  19   the text's size, at most 19 digits
+//   &four=V       6 +  56   4 characters (maxlength="4", counted in UTF-16 units); the widest
+//                           is one that Shift_JIS lacks, which a browser sends as "&#NNNNN;",
+//                           8 bytes and 14 escaped
+//   &namae=V      7 + 896   64 such characters (maxlength="64"); in the three codes themselves
+//                           a character takes at most 3 bytes (EUC-JP's JIS X 0212, 9 escaped)
+//                           or, in JIS shifting at every character, 4.5 (13.5 escaped)
+//   &confirm=1   10
+// That is 999 bytes at most (983 measured, a 64-character Hangul name with "check only"),
+// 25 under the limit.
+inline constexpr std::size_t MAX_POST_BYTES = 1024;
 
 // The longest address text in REMOTE_ADDR: IPv6 with an IPv4 tail.
 inline constexpr std::string_view LONGEST_ADDRESS = "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255";
@@ -94,7 +105,7 @@ constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
 
 // Opens path with flags (never creating it, never blocking, never through a symbolic link)
 // when it names a regular file, and gives its size in *size unless size is null. The
-// descriptor, or -1 with errno set: ELOOP for a link, EISDIR for a directory, ENXIO for a
+// descriptor, or -1 with errno set: ELOOP for a link, EISDIR for a directory, EINVAL for a
 // FIFO, socket or device.
 int open_board_file(const char *path, int flags, std::int64_t *size = nullptr);
 
@@ -133,6 +144,10 @@ inline constexpr std::string_view BLANK_UNIT = "\x81\x40\x81\x40\x81\x40\x81\x40
 // Replaces the unit at offset of the open text with unit (UNIT_BYTES), in place. True when
 // the whole unit is written; a unit written in part holds old bytes and new ones.
 bool rewrite_unit(int fd, const char *unit, std::int64_t offset);
+
+// Cuts the open text back to its first size bytes, as zt-admin rollback takes it back to
+// before a post. True when it is cut.
+bool cut_text(int fd, std::int64_t size);
 
 // Appends a unit at the end of the open text, whose size is size. A unit stored in part (a
 // full disk, a file-size limit) is cut off again, since it would shift every later unit off

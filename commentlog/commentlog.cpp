@@ -34,7 +34,7 @@ static_assert(RECORD_FRAME_BYTES == LENGTH_FIELD_BYTES + 1, "length field, TAB, 
 constexpr std::int64_t HEADER_READ_BYTES = 512;
 
 // The header holds 32-bit offsets, so a larger file cannot be described.
-constexpr std::int64_t MAX_LOG_BYTES = UINT32_MAX;
+constexpr std::int64_t MAX_HEADER_OFFSET = UINT32_MAX;
 
 // White space as the C locale knows it: space, TAB, LF, VT, FF, CR.
 constexpr bool is_space(int c)
@@ -216,8 +216,9 @@ void hold(int how)
     (void)flock(fileno(current), how);
 }
 
-// Opens path for writing or only for reading and makes it current, reads its header and fills *state. The offsets a
-// walk or an append starts from are the header's when it is sound, else the fresh header's.
+// Opens path for writing or only for reading and makes it current, reads its header and
+// fills *state. The offsets a walk or an append starts from are the header's when it is
+// sound, else the fresh header's.
 int open_log(const char *path, bool write, CommentLog_State *state)
 {
     CommentLog_Close();
@@ -228,7 +229,7 @@ int open_log(const char *path, bool write, CommentLog_State *state)
         return -1;
     struct stat st;
     FILE *log = nullptr;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAX_LOG_BYTES ||
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAX_HEADER_OFFSET ||
         !(log = fdopen(fd, write ? "r+b" : "rb"))) {
         (void)close(fd);  // nothing was written
         return -1;
@@ -440,18 +441,47 @@ int CommentLog_Inspect(const char *path, CommentLog_State *state)
     return open_log(path, false, state);
 }
 
-int CommentLog_Append(FILE *record)
+int CommentLog_Edit(const char *path, CommentLog_State *state)
 {
-    if (!current || !record)
+    return open_log(path, true, state);
+}
+
+int CommentLog_Rewrite(long long offset, const char *was, const char *now, std::size_t n)
+{
+    if (!current || n > COMMENT_RECORD_MAX - RECORD_FRAME_BYTES || memchr(now, '\n', n))
         return -1;
     hold(LOCK_EX);  // held to the close
-    const std::int64_t content = ftello(record);
+    const std::int64_t length = static_cast<std::int64_t>(n) + RECORD_FRAME_BYTES;
+    if (offset < COMMENT_HEADER_BYTES || offset > opened_size - length)
+        return -1;
+    // The record as it stands: its length field, its content and the LF where the length says.
+    static char record[COMMENT_RECORD_MAX];
+    Reader in{offset, offset + length};
+    for (std::int64_t i = 0; i < length; i++) {
+        const int c = in.get();
+        if (c == EOF)
+            return -1;
+        record[i] = static_cast<char>(c);
+    }
+    const char *content = record + LENGTH_FIELD_BYTES;
+    if (length_field(record) != length || record[length - 1] != '\n' ||
+        memcmp(content, was, n) != 0 || memchr(content, '\n', n))
+        return -1;
+    forget_window();
+    return write_at(now, static_cast<std::int64_t>(n), offset + LENGTH_FIELD_BYTES) ? 0 : -2;
+}
+
+int CommentLog_Append(const char *content, std::size_t n)
+{
+    if (!current || n > COMMENT_RECORD_MAX - RECORD_FRAME_BYTES)
+        return -1;
+    hold(LOCK_EX);  // held to the close
     struct stat st;
-    if (content < 0 || fstat(fileno(current), &st) != 0)
+    if (fstat(fileno(current), &st) != 0)
         return -1;
     const std::int64_t size = st.st_size;
-    const std::int64_t length = content + RECORD_FRAME_BYTES;
-    if (length > COMMENT_RECORD_MAX || length > size - COMMENT_HEADER_BYTES)
+    const std::int64_t length = static_cast<std::int64_t>(n) + RECORD_FRAME_BYTES;
+    if (length > size - COMMENT_HEADER_BYTES)
         return -1;
 
     std::int64_t h = head;
@@ -475,8 +505,6 @@ int CommentLog_Append(FILE *record)
         head = size;
         old_head = o;
     }
-    if (fseeko(record, 0, SEEK_SET) != 0)
-        return -1;
 
     // The record is framed whole and written in one write, before the header that points to
     // it, so a write that fails or is cut short leaves the header on the records that were
@@ -485,11 +513,10 @@ int CommentLog_Append(FILE *record)
     forget_window();
     char *text = put_hex(length, LENGTH_DIGITS, frame);
     *text++ = '\t';
-    const std::size_t got = fread_unlocked(text, 1, static_cast<std::size_t>(content), record);
-    memset(text + got, ' ', static_cast<std::size_t>(content) - got);  // the length announced
-    for (char *lf = text; (lf = static_cast<char *>(memchr(lf, '\n', text + content - lf)));)
+    memcpy(text, content, n);
+    for (char *lf = text; (lf = static_cast<char *>(memchr(lf, '\n', text + n - lf)));)
         *lf = ' ';  // one line
-    text[content] = '\n';
+    text[n] = '\n';
     if (!write_at(frame, length, h) || !write_header(h, o))
         return -1;
     head = h;
@@ -497,9 +524,36 @@ int CommentLog_Append(FILE *record)
     return 0;
 }
 
-void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths)
+void CommentLog_Walk(CommentLog_Visitor visit, void *context)
 {
-    walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, lengths);
+    walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, false);
+}
+
+long long CommentLog_FirstFault(long long *length)
+{
+    // The record being read: where it begins, its length field and its bytes so far.
+    std::int64_t next = head, field = -1, read = 0;
+    bool whole = true, bad = false;
+    walk(
+        [&](const CommentLog_Piece &piece) {
+            if (piece.previous || bad)
+                return;
+            if (piece.first) {
+                field = piece.length;
+                read = LENGTH_FIELD_BYTES;
+            }
+            read += static_cast<std::int64_t>(piece.size);
+            whole = piece.last;
+            if (piece.last && (field < RECORD_FRAME_BYTES || read != field))
+                bad = true;
+            else if (piece.last)
+                next += field;
+        },
+        true);
+    if (!bad && whole && next >= opened_size)
+        return -1;
+    *length = field >= RECORD_FRAME_BYTES ? field : -1;
+    return next;
 }
 
 void CommentLog_Print(FILE *out)

@@ -1,6 +1,6 @@
 // Comment log: a fixed-size file of one-line records, newest first. New records are written
 // from the end of the file towards the header and overwrite the oldest once the file is full.
-// One log is current per process; open, then append, print or walk, then close.
+// One log is current per process; open, then append, print, walk or rewrite, then close.
 //
 //   offset 0   8 hex digits  head offset (newest record)
 //          8   LF
@@ -69,15 +69,26 @@ struct CommentLog_State {
 // programs would show the log. Fills *state. 0, or -1 as CommentLog_Open.
 int CommentLog_Inspect(const char *path, CommentLog_State *state);
 
-// Stores the content of record (a readable stream holding exactly the content, standing at
-// its end) as the newest record; record is read from its start and not written. An LF inside
-// the content is stored as a space, so the record stays one line and its length true. The
-// record is written before the header that points to it; a record that begins a new lap is
-// preceded by a header that gives the records it overwrites to the previous lap. The log is
-// held exclusively from here to the close. 0, or -1 when the record is longer than
-// COMMENT_RECORD_MAX or the record area, or a write failed; a refused record leaves the log
-// unchanged.
-int CommentLog_Append(FILE *record);
+// Opens the log at path as CommentLog_Inspect does, but for reading and writing, so that
+// CommentLog_Rewrite may change the content of its records; the header is never written, also
+// when it cannot be read. 0, or -1 as CommentLog_Open.
+int CommentLog_Edit(const char *path, CommentLog_State *state);
+
+// Replaces the content of the record whose length field is at offset, which holds the n bytes
+// was, with the n bytes now, in place and in one write: the record keeps its length, its
+// frame and its place, and so does every other record. The log is held exclusively from here
+// to the close. 0; -1, with nothing written, when no record of n bytes of content begins at
+// offset, its content is not was, or now holds a LF; -2 when the write failed (as it does in
+// a log opened for reading only).
+int CommentLog_Rewrite(long long offset, const char *was, const char *now, std::size_t n);
+
+// Stores the n bytes of content as the newest record. An LF inside the content is stored as a
+// space, so the record stays one line and its length true. The record is written before the
+// header that points to it; a record that begins a new lap is preceded by a header that gives
+// the records it overwrites to the previous lap. The log is held exclusively from here to the
+// close. 0, or -1 when the record is longer than COMMENT_RECORD_MAX or the record area, or a
+// write failed; a refused record leaves the log unchanged.
+int CommentLog_Append(const char *content, std::size_t n);
 
 // A record, or a piece of one, as a walk meets it: the content as stored, the record's LF
 // ending its last piece. A record comes in one piece unless its line is longer than the
@@ -86,7 +97,8 @@ struct CommentLog_Piece {
     const char *bytes;
     std::size_t size;
     long long offset;  // where the record begins: its length field
-    long long length;  // its length field's value when the walk was asked for it, else -1
+    long long length;  // its length field's value where the walk reads it (the previous lap),
+                       // else -1
     bool first;        // the record's first piece
     bool last;         // ends with the record's LF
     bool previous;     // the record belongs to the previous lap
@@ -95,9 +107,15 @@ struct CommentLog_Piece {
 using CommentLog_Visitor = void (*)(const CommentLog_Piece &piece, void *context);
 
 // Walks the current log's records newest first, as described above, and hands each piece to
-// visit. With lengths, each current-lap record's length is read from its field (four hex
-// digits and a TAB, else -1); the previous lap's are always given.
-void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths = false);
+// visit.
+void CommentLog_Walk(CommentLog_Visitor visit, void *context);
+
+// Where the current lap of the current log stops describing itself: its records must run
+// without gaps from the head offset to the end of the file, each a length field, a TAB, one
+// line and its LF exactly where the length says. -1 when they do; else the offset of the
+// first record that does not, and in *length its length field's value, or -1 when it has none
+// that a record could have. Reads only.
+long long CommentLog_FirstFault(long long *length);
 
 // Writes the records of the current log to out, newest first: each record's content and its
 // LF, without the length field, exactly as stored (they are HTML of the board's templates).

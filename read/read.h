@@ -19,9 +19,15 @@ std::int64_t wrap_page_index(std::int64_t n);
 void choose_page();
 
 void print_page_text(Tolvak_TemplateStream *in, FILE *out);
-void print_page_number(Tolvak_TemplateStream *in, FILE *out);  // reads its offset: (-1), (0), (1) ...
+void print_page_number(Tolvak_TemplateStream *in, FILE *out);  // reads its offset: (-1) ...
 
 inline constexpr std::array<Tolvak_PageCallback, 2> read_callbacks = {
     print_page_text,
     print_page_number,
 };
+
+// What each reads from the template, in the table's order.
+inline constexpr std::array<Tolvak_CallbackContract, read_callbacks.size()> read_contract = {{
+    {},
+    {Tolvak_Argument::number, "page offset", "(-1)"},
+}};

@@ -19,8 +19,9 @@
 
 #include <gtest/gtest.h>
 
-#include "board_dir.h"
+#include "admin.h"
 #include "case_name.h"
+#include "board_files.h"
 #include "form.h"
 #include "real_board.h"
 #include "template_check.h"
@@ -35,12 +36,6 @@ using zt_test::WriteFile;
 namespace {
 
 const std::string header = "Content-type: text/html\n\n";
-
-std::string error_page(const std::string &message)
-{
-    return header + "<HTML>\n<BODY>\n<H1>ERROR</H1>\n" + message +
-           "\n<p><hr>\n<small><i>Powered by Tolvak library</i></small>\n</BODY>\n</HTML>\n";
-}
 
 const std::string TOO_LARGE = "The form is too large: CONTENT_LENGTH is over 1024 bytes.";
 
@@ -113,7 +108,7 @@ TEST_P(HostilePost, GetsItsAnswer)
     switch (c.expect.kind) {
     case Expect::error_page:
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out, error_page(c.expect.detail));
+        EXPECT_EQ(run.out, zt_test::ErrorPage(c.expect.detail));
         EXPECT_EQ(snapshot(board), before);
         break;
     case Expect::refused:
@@ -253,7 +248,7 @@ TEST_P(LongestName, IsRecordedInEveryLogEightTimesOver)
         const auto run = board.Post(body, "127.0.0." + std::to_string(2 + i));
         ASSERT_EQ(AnswerCode(run.out), 0) << run.out;
     }
-    for (int digit = 1; digit <= 8; digit++) {
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         std::vector<std::string> records;
         CommentLog_State state;
         ASSERT_TRUE(list_comment_log(board / comment_log_name(digit), &records, &state));

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "board_files.h"
+
 #ifndef ZT_BIN_DIR
 #error "ZT_BIN_DIR must name the build's bin directory"
 #endif
@@ -41,16 +43,10 @@ std::string TempDir::operator/(const std::string &relative) const
     return path_ + "/" + relative;
 }
 
-std::string Capture(const std::function<void(FILE *)> &write)
+std::string ErrorPage(const std::string &message)
 {
-    char *bytes = nullptr;
-    std::size_t length = 0;
-    FILE *out = open_memstream(&bytes, &length);
-    write(out);
-    fclose(out);
-    std::string result(bytes, length);
-    free(bytes);
-    return result;
+    return "Content-type: text/html\n\n<HTML>\n<BODY>\n<H1>ERROR</H1>\n" + message +
+           "\n<p><hr>\n<small><i>Powered by Tolvak library</i></small>\n</BODY>\n</HTML>\n";
 }
 
 std::string ReadFile(const std::string &path)
@@ -120,7 +116,7 @@ void PrepareBoard(const std::string &dir, long log_bytes)
 
 void ReplaceLogs(const std::string &dir, long log_bytes)
 {
-    for (char digit = '1'; digit <= '8'; digit++)
+    for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++)
         WriteFile(dir + "/zt/zt-com" + digit + ".txt", EmptyLog(log_bytes));
 }
 

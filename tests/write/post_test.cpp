@@ -23,6 +23,7 @@
 
 #include "board.h"
 #include "case_name.h"
+#include "board_files.h"
 #include "board_lock.h"
 #include "commentlog.h"
 
@@ -68,7 +69,7 @@ protected:
     {
         zt_test::PrepareBoard(dir.path());
         WriteFile(dir / "zt/zt-write.htm", write_page());
-        for (char digit = '1'; digit <= '8'; digit++)
+        for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++)
             WriteFile(dir / ("zt/zt-com"s + digit + ".htm"),
                       "<li>"s + digit + " \x01{namae}\nthe second line is never used\n");
     }
@@ -211,7 +212,7 @@ TEST_F(PostBoard, AcceptedPostChangesExactlyTheTextTheLastPosterAndOneRecordPerL
     EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a<b\n10.0.0.1\n");
     EXPECT_FALSE(locked());
     Snapshot after = snapshot();
-    for (char digit = '1'; digit <= '8'; digit++) {
+    for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++) {
         EXPECT_EQ(records(digit), "<li>"s + digit + " a&#60;b\n");
         const std::string log = "/zt/zt-com"s + digit + ".txt";
         EXPECT_EQ(after[log].size(), before.at(log).size());
@@ -229,12 +230,21 @@ TEST_F(PostBoard, EightSingleByteCharactersAndControlBytesPass)
     EXPECT_EQ(text(), "abcdefgh\x01\x02\t\"&'\x7f" "z");
 }
 
-TEST_F(PostBoard, PrevIsReadByTheDecimalRule)
+// However the form spells the size, the records get prev as the post's offset in digits, by
+// which they name the post they record.
+TEST_F(PostBoard, PrevIsReadByTheDecimalRuleAndRecordedAsTheOffset)
 {
-    EXPECT_EQ(post(fields(unit, "", "a")).status, 0);
-    EXPECT_EQ(post(fields(unit, " +8", "b"), "10.0.0.2").status, 0);
-    EXPECT_EQ(post(fields(unit, "16abc", "c"), "10.0.0.3").status, 0);
-    EXPECT_EQ(text().size(), 24u);
+    WriteFile(dir / "zt/zt-com1.htm", "\x01{prev}\n");
+    const char *spellings[] = {"", " +8", "16abc", "\t024", "32<!--0-->"};
+    std::string recorded;
+    for (int n = 0; n < 5; n++) {
+        const std::string address = "10.0.0." + std::to_string(n + 1);
+        EXPECT_EQ(post(fields(unit, spellings[n], "p" + std::to_string(n)), address.c_str()).status, 0)
+            << spellings[n];
+        recorded = std::to_string(8 * n) + "\n" + recorded;
+    }
+    EXPECT_EQ(text().size(), 40u);
+    EXPECT_EQ(records('1'), recorded);
 }
 
 TEST_F(PostBoard, ConfirmPassesEveryCheckAndChangesNothing)
@@ -376,7 +386,7 @@ TEST_F(PostBoard, TerminationWhileLockedFinishesTheFilesFirst)
     EXPECT_FALSE(locked());
     EXPECT_EQ(text(), unit);
     EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a\n10.0.0.1\n");
-    for (char digit = '1'; digit <= '8'; digit++)
+    for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++)
         EXPECT_EQ(records(digit), "<li>"s + digit + " a\n");
 }
 
@@ -430,7 +440,7 @@ TEST_F(PostBoard, ConcurrentPostersAreSerialised)
         EXPECT_FALSE(locked());
     }
     EXPECT_EQ(text().size(), static_cast<std::size_t>(accepted) * 8);
-    for (char digit = '1'; digit <= '8'; digit++) {
+    for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++) {
         const std::string printed = records(digit);
         EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), accepted) << printed;
     }

@@ -1,6 +1,7 @@
 // The record callbacks: the time stamp's format and the colour chosen from the name, and
 // their widest text, by which zt-admin bounds a record.
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,12 @@ TEST(PostTime, TwoDigitYearMinuteSecondOthersWithoutLeadingZero)
         t.tm_min = c.minute;
         t.tm_sec = c.second;
         EXPECT_EQ(Capture([&](FILE *out) { write_post_time(t, out); }), c.written);
+        // A reader of the record finds where the time ends, whatever follows it.
+        EXPECT_EQ(post_time_length(std::string(c.written) + " 1 2:3"), strlen(c.written));
     }
+    for (const char *no_time : {"7/3/5 22:05:09", "07/3/5 22:5:09", "07/3/5  22:05:09",
+                                "07/3/123 1:00:00", "07/3/5 22:05:0", ""})
+        EXPECT_EQ(post_time_length(no_time), 0u) << no_time;
 }
 
 TEST(PostTime, NowHasTheSameShape)
@@ -75,9 +81,9 @@ TEST(RecordCallbacks, NeverWiderThanZtAdminReckons)
     widest.tm_min = 59;
     widest.tm_sec = 60;  // a leap second
     const std::string time = Capture([&](FILE *out) { write_post_time(widest, out); });
-    EXPECT_EQ(time.size(), static_cast<std::size_t>(RECORD_TIME_BYTES)) << time;
+    EXPECT_EQ(time.size(), static_cast<std::size_t>(comment_contract[0].widest)) << time;
     EXPECT_LE(Capture([](FILE *out) { print_post_time(nullptr, out); }).size(),
-              static_cast<std::size_t>(RECORD_TIME_BYTES));
+              static_cast<std::size_t>(comment_contract[0].widest));
 
     // A one-byte name 2k picks colour k; no name gives "black".
     std::vector<std::string> bodies = {"x=1"};
@@ -90,10 +96,10 @@ TEST(RecordCallbacks, NeverWiderThanZtAdminReckons)
     for (const auto &body : bodies) {
         zt_test::Post(body);
         const std::string colour = Capture([](FILE *out) { print_poster_colour(nullptr, out); });
-        EXPECT_LE(colour.size(), static_cast<std::size_t>(RECORD_COLOUR_BYTES)) << body;
+        EXPECT_LE(colour.size(), static_cast<std::size_t>(comment_contract[1].widest)) << body;
         widest_colour = std::max(widest_colour, colour.size());
     }
-    EXPECT_EQ(widest_colour, static_cast<std::size_t>(RECORD_COLOUR_BYTES));
+    EXPECT_EQ(widest_colour, static_cast<std::size_t>(comment_contract[1].widest));
 }
 
 }  // namespace

@@ -1,0 +1,407 @@
+// zt-admin as an operator runs it: preparing a board, its theme, its state, a lock left
+// behind, the text and the logs as UTF-8, and a clear word and status for every misuse. Then
+// the programs on a board it prepared.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "admin.h"
+#include "admin_board.h"
+#include "board.h"
+#include "log_size.h"
+#include "command.h"
+#include "template_source.h"
+
+using zt_test::Board;
+using zt_test::Contains;
+using zt_test::ReadFile;
+using zt_test::RunAdmin;
+using zt_test::TempDir;
+
+extern char **environ;
+
+namespace {
+
+std::vector<std::string> Listing(const std::string &dir)
+{
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        for (dirent *entry; (entry = readdir(d));)
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                names.emplace_back(entry->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(AdminInit, PreparesEveryFileOfABoard)
+{
+    for (const long long size : {DEFAULT_LOG_BYTES, smallest_log(largest_default_record())}) {
+        const Board board = size == DEFAULT_LOG_BYTES
+                                ? Board()
+                                : Board({"--log-bytes", std::to_string(size)});
+        EXPECT_EQ(Listing(board.dir), (std::vector<std::string>{"lock", "zt"}));
+        EXPECT_TRUE(Listing(board / "lock").empty());
+        std::vector<std::string> expected = {"zt-jti.txt", "zt-text.txt"};
+        for (const auto &t : default_templates()) {
+            expected.emplace_back(t.name);
+            std::string bytes, problem;
+            ASSERT_TRUE(template_to_board(t.source, &bytes, &problem));
+            EXPECT_EQ(ReadFile(board / "zt/" + t.name), bytes) << t.name;
+        }
+        for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
+            const std::string log = ReadFile(board / comment_log_name(digit));
+            expected.push_back(comment_log_name(digit).substr(3));
+            char header[19];
+            snprintf(header, sizeof header, "%08llx\n%08llx\n", size, size);
+            EXPECT_EQ(log.size(), static_cast<std::size_t>(size));
+            EXPECT_EQ(log.substr(0, 18), header);
+            EXPECT_EQ(log.find_first_not_of('\0', 18), std::string::npos);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Listing(board / "zt"), expected);
+        EXPECT_EQ(ReadFile(board / TEXT_FILE), "");
+        EXPECT_EQ(ReadFile(board / LAST_POSTER_FILE), "\r\n\r\n");
+    }
+}
+
+TEST(AdminInit, RefusesABoardAndBadArguments)
+{
+    const Board board;
+    zt_test::WriteFile(board / TEXT_FILE, "12345678");
+    auto again = RunAdmin({"init", board.dir});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(Contains(again.err, "already holds a board")) << again.err;
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), "12345678");
+
+    TempDir lock_only;
+    zt_test::MakeDir(lock_only / "lock");
+    EXPECT_EQ(RunAdmin({"init", lock_only.path()}).status, 1);
+    EXPECT_EQ(Listing(lock_only.path()), std::vector<std::string>{"lock"});
+
+    TempDir root;
+    const long long smallest = smallest_log(largest_default_record());
+    zt_test::WriteFile(root / "file", "");
+    const auto under_file = RunAdmin({"init", root / "file/board"});
+    EXPECT_EQ(under_file.status, 1);
+    EXPECT_FALSE(under_file.err.empty());
+
+    const std::vector<std::vector<std::string>> misuses = {
+        {"init"},
+        {"init", root / "a", root / "b"},
+        {"init", root / "c", "--log-bytes"},
+        {"init", root / "c", "--log-bytes", "abc"},
+        {"init", root / "c", "--log-bytes", "-5"},
+        {"init", root / "c", "--log-bytes", std::to_string(smallest - 1)},
+        {"init", root / "c", "--log-bytes=16777217"},
+        {"init", root / "c", "--log-bytes", "99999999999999999999"},
+        {"init", root / "c", "--force"},
+    };
+    for (const auto &arguments : misuses) {
+        const auto run = RunAdmin(arguments);
+        EXPECT_EQ(run.status, 2) << arguments.back();
+        EXPECT_FALSE(run.err.empty());
+    }
+    EXPECT_EQ(Listing(root.path()), std::vector<std::string>{"file"});
+    const auto too_small = RunAdmin({"init", root / "c", "--log-bytes=16384"});
+    EXPECT_TRUE(Contains(too_small.err, "a comment log has " + std::to_string(smallest) + " to "))
+        << too_small.err;
+    EXPECT_EQ(RunAdmin({"init", root / "c", "--log-bytes=" + std::to_string(smallest)}).status, 0);
+}
+
+TEST(AdminTheme, PutsItInPlaceInShiftJisAndRemovesIt)
+{
+    const Board board;
+    auto set = RunAdmin({"theme", board.dir, "春の海"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(set.err, "");
+    EXPECT_EQ(ReadFile(board / THEME_FILE), "\x8F\x74\x82\xCC\x8A\x43");
+
+    // 61 bytes: kept whole, with a warning that names what the board shows.
+    const std::string long_theme = std::string(59, 'a') + "海";
+    set = RunAdmin({"theme", board.dir, long_theme});
+    EXPECT_EQ(set.status, 0);
+    EXPECT_TRUE(Contains(set.err, "61 bytes")) << set.err;
+    EXPECT_TRUE(Contains(set.err, "first 60: \"" + std::string(59, 'a') + "\", and half of"))
+        << set.err;
+    EXPECT_EQ(ReadFile(board / THEME_FILE).size(), 61u);
+
+    set = RunAdmin({"theme", board.dir, "絵文字😀"});
+    EXPECT_EQ(set.status, 1);
+    EXPECT_TRUE(Contains(set.err, "U+1F600")) << set.err;
+    EXPECT_EQ(ReadFile(board / THEME_FILE).size(), 61u);  // the old theme stays
+
+    EXPECT_EQ(RunAdmin({"theme", board.dir, "--", "--clear"}).status, 0);
+    EXPECT_EQ(ReadFile(board / THEME_FILE), "--clear");
+    EXPECT_EQ(RunAdmin({"theme", board.dir, "--clear"}).status, 0);
+    EXPECT_FALSE(zt_test::Exists(board / THEME_FILE));
+    const auto none = RunAdmin({"theme", board.dir, "--clear"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_TRUE(Contains(none.out, "no theme was set"));
+
+    EXPECT_EQ(RunAdmin({"theme", board.dir}).status, 2);
+    EXPECT_EQ(RunAdmin({"theme", board.dir, "a", "b"}).status, 2);
+    EXPECT_EQ(RunAdmin({"theme", board.dir, "a", "--clear"}).status, 2);
+    const auto missing = RunAdmin({"theme", board.root / "nothing", "a"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(Contains(missing.err, "no such directory")) << missing.err;
+}
+
+TEST(AdminStatus, TellsTheStateOfTheBoard)
+{
+    const Board board;
+    auto status = RunAdmin({"status", board.dir});
+    EXPECT_EQ(status.status, 0) << status.err;
+    EXPECT_FALSE(Contains(status.out, "warning")) << status.out;
+
+    // Logs too small for eight of the largest records that their templates can make: all but
+    // log 2, whose records hold neither a name nor a time.
+    zt_test::ReplaceLogs(board.dir, 1024);
+    status = RunAdmin({"status", board.dir});
+    for (const char *line :
+         {"text         0 bytes: 0 posts; 1 page, page 1 is being written, 256 posts left\n",
+          "theme        none: the board shows its default theme\n", "last poster  nobody yet\n",
+          "lock         free\n",
+          "log 1        1024 bytes, 0 records\n"
+          "             warning: this log holds 0 of the largest records (5169 bytes) that "
+          "zt/zt-com1.htm can make, so one post can overwrite more than an eighth of it or leave "
+          "no record; a log of 41370 bytes holds 8\n"
+          "log 2        1024 bytes, 0 records\nlog 3        1024 bytes, 0 records\n"
+          "             warning: this log holds 0 of the largest records (5057 bytes) that "
+          "zt/zt-com3.htm can make",
+          "log 8        1024 bytes, 0 records\n", "templates    11 of 11 sound\n"})
+        EXPECT_TRUE(Contains(status.out, line)) << line << "in\n" << status.out;
+    std::size_t warnings = 0;
+    for (std::size_t at = 0; (at = status.out.find("warning:", at)) != std::string::npos; at++)
+        warnings++;
+    EXPECT_EQ(warnings, 7u) << status.out;
+
+    // One post through zt-write, then a text of two pages, a theme and a lock.
+    const std::string body = zt_test::FormBody(
+        {{"four", "\x8A\xBF\x8E\x9A\x82\xA9\x83\x69"}, {"prev", "0"}, {"namae", "\x91\xBE\x98\x59"}});
+    EXPECT_EQ(board.Post(body, "192.0.2.7").status, 0);
+    zt_test::WriteFile(board / TEXT_FILE, std::string(2056, 'a'));
+    EXPECT_EQ(RunAdmin({"theme", board.dir, "春"}).status, 0);
+    zt_test::MakeDir(board / LOCK_DIR);
+    zt_test::WriteFile(board / "zt/zt-view.htm", "\x01(7)");
+    status = RunAdmin({"status", board.dir});
+    for (const char *line :
+         {"text         2056 bytes: 257 posts, numbered 1 to 257; 2 pages, page 2 is being "
+          "written, 255 posts left\n",
+          "theme        \"春\" (2 bytes)\n", "last poster  \"太郎\" from 192.0.2.7\n",
+          "lock         held since ", "log 1        1024 bytes, 1 record\n",
+          "template     zt/zt-view.htm line 1: callback 7", "templates    10 of 11 sound\n"})
+        EXPECT_TRUE(Contains(status.out, line)) << line << "in\n" << status.out;
+
+    std::remove((board / LAST_POSTER_FILE).c_str());
+    std::remove((board / TEXT_FILE).c_str());
+    status = RunAdmin({"status", board.dir});
+    EXPECT_TRUE(Contains(status.out, "text         missing: every post is refused (code -11)"));
+    EXPECT_TRUE(Contains(status.out, "last poster  missing: every post is refused (code -8)"));
+
+    TempDir empty;
+    status = RunAdmin({"status", empty.path()});
+    EXPECT_EQ(status.status, 1);
+    EXPECT_TRUE(Contains(status.err, "holds no board")) << status.err;
+}
+
+// zt-admin with TZ set to zone, or without TZ when zone is empty.
+zt_test::CommandRun AdminInZone(const std::vector<std::string> &arguments, const std::string &zone)
+{
+    std::vector<std::string> argv = {zt_test::ProgramPath("zt-admin")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environment;
+    for (char **e = environ; *e; e++)
+        if (!std::string_view(*e).starts_with("TZ="))
+            environment.emplace_back(*e);
+    if (!zone.empty())
+        environment.push_back("TZ=" + zone);
+    return zt_test::RunArgv(argv, environment, {});
+}
+
+TEST(AdminStatus, SaysWhatIsTrueOfTheTextAndTheLock)
+{
+    const Board board;
+    const struct {
+        std::size_t size;
+        const char *line;
+    } texts[] = {
+        {8, "8 bytes: 1 post, numbered 1; 1 page, page 1 is being written, 255 posts left\n"},
+        {2040, "2040 bytes: 255 posts, numbered 1 to 255; 1 page, page 1 is being written, 1 post "
+               "left\n"},
+        {2048, "2048 bytes: 256 posts, numbered 1 to 256; 1 page, full: the next post begins page "
+               "2\n"},
+        {4096, "4096 bytes: 512 posts, numbered 1 to 512; 2 pages, full: the next post begins page "
+               "3\n"},
+    };
+    for (const auto &t : texts) {
+        zt_test::WriteFile(board / TEXT_FILE, std::string(t.size, 'a'));
+        const auto status = RunAdmin({"status", board.dir});
+        EXPECT_TRUE(Contains(status.out, "text         " + std::string(t.line))) << status.out;
+    }
+
+    // The lock's time in the zone that TZ names, as the programs take it, else in UTC.
+    zt_test::MakeDir(board / LOCK_DIR);
+    const utimbuf taken = {1700000000, 1700000000};
+    ASSERT_EQ(utime((board / LOCK_DIR).c_str(), &taken), 0);
+    const struct {
+        const char *zone;
+        std::string since;
+    } zones[] = {
+        {"", "2023-11-14 22:13:20 UTC, "},
+        {"JST-9", "2023-11-15 07:13:20 JST (TZ=JST-9), "},
+        {"UTC0", "2023-11-14 22:13:20 UTC (TZ=UTC0), "},
+    };
+    for (const auto &z : zones) {
+        const auto status = AdminInZone({"status", board.dir}, z.zone);
+        EXPECT_TRUE(Contains(status.out, "lock         held since " + z.since)) << status.out;
+        const auto unlock = AdminInZone({"unlock", board.dir}, z.zone);
+        EXPECT_TRUE(Contains(unlock.out, "removed the lock taken at " + z.since)) << unlock.out;
+        zt_test::MakeDir(board / LOCK_DIR);
+        ASSERT_EQ(utime((board / LOCK_DIR).c_str(), &taken), 0);
+    }
+}
+
+TEST(AdminUnlock, RemovesOnlyALockThatIsOldOrForced)
+{
+    const Board board;
+    auto run = RunAdmin({"unlock", board.dir});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(Contains(run.out, "not locked"));
+
+    const std::string lock = board / LOCK_DIR;
+    zt_test::MakeDir(lock);
+    run = RunAdmin({"unlock", board.dir});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "a post may still be running")) << run.err;
+    EXPECT_TRUE(zt_test::Exists(lock));
+    EXPECT_EQ(RunAdmin({"unlock", board.dir, "--force"}).status, 0);
+    EXPECT_FALSE(zt_test::Exists(lock));
+
+    zt_test::MakeDir(lock);
+    const time_t old = time(nullptr) - 120;
+    const utimbuf times = {old, old};
+    ASSERT_EQ(utime(lock.c_str(), &times), 0);
+    run = RunAdmin({"unlock", board.dir});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(zt_test::Exists(lock));
+    EXPECT_TRUE(zt_test::Exists(board / LOCK_PARENT));
+
+    EXPECT_EQ(RunAdmin({"unlock", board.dir, "--clear"}).status, 2);
+}
+
+TEST(AdminExport, PrintsTheTextAsUtf8PageByPage)
+{
+    const Board board;
+    auto run = RunAdmin({"export", board.dir});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+
+    std::string text, expected;
+    for (int i = 0; i < 256; i++)
+        text += "\x82\xA0\x82\xA2\x82\xA4\x82\xA6", expected += "あいうえ";
+    text += std::string("\x8A\xBF\x1B[2J\x83\x69", 8);  // a visitor's escape sequence
+    expected += "\n\n漢\uFFFD[2Jナ\n";
+    zt_test::WriteFile(board / TEXT_FILE, text);
+    run = RunAdmin({"export", board.dir});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, expected);
+
+    std::remove((board / TEXT_FILE).c_str());
+    EXPECT_EQ(RunAdmin({"export", board.dir}).status, 1);
+}
+
+TEST(AdminLog, PrintsARecordsNewestFirst)
+{
+    const Board board;
+    for (const auto &[name, address] :
+         std::vector<std::pair<std::string, std::string>>{{"a", "192.0.2.1"}, {"b", "192.0.2.2"}}) {
+        const std::string size = std::to_string(zt_test::FileSize(board / TEXT_FILE));
+        EXPECT_EQ(board.Post(zt_test::FormBody({{"four", "\x82\xA0\x82\xA2\x82\xA4\x82\xA6"},
+                                                 {"prev", size}, {"namae", name}}),
+                             address)
+                      .status,
+                  0);
+    }
+    auto run = RunAdmin({"log", board.dir, "8"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::size_t b = run.out.find(" 192.0.2.2 b あいうえ\n");
+    const std::size_t a = run.out.find(" 192.0.2.1 a あいうえ\n");
+    EXPECT_NE(b, std::string::npos) << run.out;
+    EXPECT_NE(a, std::string::npos) << run.out;
+    EXPECT_LT(b, a);
+    EXPECT_EQ(RunAdmin({"log", board.dir, "9"}).status, 2);
+    EXPECT_EQ(RunAdmin({"log", board.dir}).status, 2);
+}
+
+TEST(AdminUsage, EveryMisuseIsToldAndFails)
+{
+    const std::vector<std::vector<std::string>> misuses = {
+        {}, {"frobnicate", "x"}, {"status"}, {"status", "a", "b"}, {"export", "--force", "x"}, {"check"},
+    };
+    for (const auto &arguments : misuses) {
+        const auto run = RunAdmin(arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.err.starts_with("zt-admin: ")) << run.err;
+        EXPECT_TRUE(Contains(run.err, "usage: zt-admin"));
+    }
+    const auto help = RunAdmin({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("usage: zt-admin"));
+}
+
+// What a command prints must reach its reader: to a full disk the run fails, and says so.
+TEST(AdminOutput, AFailedWriteFailsTheRun)
+{
+    const Board board;
+    const std::string body = zt_test::FormBody(
+        {{"four", "\x82\xA0\x82\xA2\x82\xA4\x82\xA6"}, {"prev", "0"}, {"namae", "a"}});
+    ASSERT_EQ(board.Post(body, "192.0.2.1").status, 0);
+    const auto to_full_disk = [] {
+        const int full = open("/dev/full", O_WRONLY);
+        dup2(full, STDOUT_FILENO);
+    };
+    for (const std::vector<std::string> &arguments :
+         {std::vector<std::string>{"export", board.dir}, {"log", board.dir, "1"},
+          {"status", board.dir}, {"check", board.dir}, {"--help"}}) {
+        const auto run = RunAdmin(arguments, to_full_disk);
+        EXPECT_EQ(run.status, 1) << arguments[0];
+        EXPECT_EQ(run.err, "zt-admin: cannot write the output: No space left on device\n");
+    }
+}
+
+// The programs on a board that zt-admin prepared: the first post of a new board is taken
+// (the last-poster file matches nobody, not even an empty name), the theme shows, the error
+// line that no request through a web server can reach (no REMOTE_ADDR) says what it should.
+TEST(PreparedBoard, TheProgramsWorkOnIt)
+{
+    const Board board;
+    const std::string four = "\x82\xA0\x82\xA2\x82\xA4\x82\xA6";
+    auto written = board.Post(zt_test::FormBody({{"four", four}, {"prev", "0"}, {"namae", ""}}),
+                              "192.0.2.1");
+    EXPECT_EQ(written.status, 0) << written.out;
+    EXPECT_TRUE(Contains(written.out, "id=\"done\""));
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), four);
+
+    written = board.Post(zt_test::FormBody({{"four", four}, {"prev", "8"}, {"namae", "x"}}), "");
+    EXPECT_EQ(written.status, 1);
+    EXPECT_TRUE(Contains(written.out, "<p class=\"error\" id=\"e10\">")) << written.out;
+
+    EXPECT_EQ(RunAdmin({"theme", board.dir, std::string(58, 't') + "春"}).status, 0);
+    const auto page = zt_test::RunProgram("zt-view", {board.dir, {{"QUERY_STRING", ""}}, ""});
+    EXPECT_EQ(page.status, 0);
+    EXPECT_TRUE(Contains(page.out, "id=\"theme\">" + std::string(58, 't') + "\x8F\x74<"));
+    EXPECT_TRUE(Contains(page.out, "id=\"text\">" + four + "<"));
+}
+
+}  // namespace
