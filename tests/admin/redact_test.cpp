@@ -243,6 +243,41 @@ TEST(AdminRedact, BlanksThePostsRecordsInEveryLogAndOnTheBoardPage)
     EXPECT_EQ(Records(board), after);
 }
 
+// Names and units that could be read more than one way against the default templates, or
+// look like what stands around them (a time, a separator, an escape, a blank): every record
+// of theirs reads one way, and is blanked.
+TEST(AdminRedact, EveryRecordOfTheDefaultTemplatesReadsOneWay)
+{
+    const std::string colon = "\x81\x46", space = "\x81\x40", a = "\x82\xA0";  // "：", "　", "あ"
+    const struct {
+        std::string name, four;
+    } posts[] = {
+        {"x" + colon, a + colon + space + space},  // log 7: name：four, the unit ending blank
+        {"07/3/5 1:00:00 1", "1 2:3 4 "},            // a time in the name, spaces in both
+        {"", space + space + space + space},         // no name, a blank unit
+        {" ", "&#38;&#3"},                           // an escape spelt out
+        {"192.0.2.1 a", "--!-- --"},                 // an address in the name
+        {"\"", "\"'\"'\"'\"'"},
+    };
+    const Board board;
+    int n = 0;
+    for (const auto &post : posts)
+        ASSERT_EQ(PostNow(board, post.four, post.name, "192.0.2." + std::to_string(++n)).status, 0)
+            << n;
+    const auto run = RunAdmin({"redact", board.dir, "1-" + std::to_string(n)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(Contains(run.out, "left as they are")) << run.out;
+    // The third post's records hold blanks only; in logs 3 and 4, which hold no four
+    // characters, so do the fourth's, whose name, one space, is its own blank.
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        EXPECT_TRUE(Contains(run.out, "log " + std::to_string(digit) + ": " +
+                                          (digit == 3 || digit == 4 ? "4 records blanked, 2"
+                                                                    : "5 records blanked, 1") +
+                                          " record" + (digit == 3 || digit == 4 ? "s" : "") +
+                                          " blank already\n"))
+            << run.out;
+}
+
 // A record template without the mark: its log's records are left as they are, and redact,
 // status and check say so; the other logs are blanked.
 TEST(AdminRedact, SaysSoOfARecordTemplateWithoutTheMark)
@@ -292,8 +327,8 @@ TEST(AdminRollback, TakesTheTextBackAcrossAPageAndAtTheEnd)
               "post 256 (page 1) \"あいうえ\": removed\n"
               "post 257 (page 2) \"あいうえ\": removed\n"
               "post 258 (page 2) \"あいうえ\": removed\n"
-              "removed 3 posts, 256 to 258: the text is 2040 bytes, 255 posts, and the next post "
-              "is post 256; a form drawn before is refused as stale (code -12)\n");
+              "removed 3 posts, 256 to 258: the text is 2040 bytes and takes post 256 next; "
+              "forms drawn before get code -12\n");
     EXPECT_TRUE(Contains(run.out, "log 8: 3 records blanked\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "the theme that page 1 had was removed when it filled, and is "
                                   "not kept: the board shows the theme in place, \"夏\""))
@@ -316,7 +351,7 @@ TEST(AdminRollback, TakesTheTextBackAcrossAPageAndAtTheEnd)
     EXPECT_TRUE(Contains(run.err, "there is no post 257: the text holds 256 posts")) << run.err;
     run = RunAdmin({"rollback", board.dir, "256"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "removed 1 post, 256 to 256: the text is 2040 bytes")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "removed 1 post, 256 to 256: the text is 2040 bytes and takes post 256 next")) << run.out;
     EXPECT_TRUE(Contains(run.out, "the board shows its default theme")) << run.out;
     // The record of the post that stood at that offset before the first rollback is blank.
     EXPECT_TRUE(Contains(run.out, "log 1: 1 record blanked, 1 record blank already\n")) << run.out;
