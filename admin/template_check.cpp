@@ -246,8 +246,13 @@ const std::string largest_value(LARGEST_VALUE_BYTES, '&');
 const std::string largest_four(UNIT_BYTES, '&');
 std::string named_variable;  // an environment variable other than REMOTE_ADDR, met last
 
+// zt-write gives prev, in the records, the post's offset as digits (records.h).
+const std::string largest_offset(RECORD_OFFSET_DIGITS, '9');
+
 const char *largest_field(const char *name)
 {
+    if (strcmp(name, RECORD_OFFSET_FIELD) == 0)
+        return largest_offset.c_str();
     return strcmp(name, "four") == 0 ? largest_four.c_str() : largest_value.c_str();
 }
 

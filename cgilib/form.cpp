@@ -166,6 +166,14 @@ const char *Tolvak_FindNext()
     return find_from_cursor(name);
 }
 
+bool Tolvak_SetValue(const char *name, const char *value)
+{
+    if (!Tolvak_Find(name))
+        return false;
+    Tolvak_Cursor[1] = const_cast<char *>(value);  // after the intake, nothing writes through it
+    return true;
+}
+
 void Tolvak_Free()
 {
     free(Tolvak_Data);

@@ -52,5 +52,10 @@ const char *Tolvak_Find(const char *name);
 // after Tolvak_Find.
 const char *Tolvak_FindNext();
 
+// Makes value the value of the field that Tolvak_Find(name) finds, in the index only: value is
+// the caller's, and must stay until Tolvak_Free. False, with nothing changed, when that finds
+// none.
+bool Tolvak_SetValue(const char *name, const char *value);
+
 // Releases the buffer and the index; no lookup may follow.
 void Tolvak_Free();
