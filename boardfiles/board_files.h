@@ -24,6 +24,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "address.h"
+
 // One post: four double-byte characters.
 inline constexpr std::int64_t UNIT_BYTES = 8;
 
@@ -172,6 +174,10 @@ LastPoster split_last_poster(std::string_view bytes);
 // Whether a line of the last-poster file holds value as it is stored there: a LF inside a
 // value is stored, and so compared, as a space, so that the file keeps its two lines.
 bool last_poster_line_is(std::string_view line, const char *value);
+
+// Whether line 2 of the last-poster file names address's poster: the same text as stored, or
+// an address of the same block (address.h: an IPv6 /64, an IPv4-mapped address as IPv4).
+bool last_poster_address_is(std::string_view line, const char *address);
 
 // Rewrites the last-poster file at path with name and address, each on its line: over its
 // old bytes and cut to their length, the file itself, never a scratch file beside it (which

@@ -118,7 +118,7 @@ int check_last_poster(const char *path, const Poster &poster)
         result = LAST_POSTER_NO_ADDR;
     else if (last_poster_line_is(last.name, poster.name))
         result = LAST_POSTER_SAME_NAME;
-    else if (last_poster_line_is(last.address, poster.address))
+    else if (last_poster_address_is(last.address, poster.address))
         result = LAST_POSTER_SAME_ADDR;
     free(bytes);
     return result;

@@ -8,7 +8,7 @@
 enum LastPosterCheck : int {
     LAST_POSTER_OTHER = 0,        // the poster is not the last one
     LAST_POSTER_SAME_NAME = -1,   // namae is line 1
-    LAST_POSTER_SAME_ADDR = -2,   // REMOTE_ADDR is line 2 (and the name differs)
+    LAST_POSTER_SAME_ADDR = -2,   // REMOTE_ADDR is line 2's block (its /64; and the name differs)
     LAST_POSTER_UNREADABLE = -3,  // the file cannot be opened for reading
     LAST_POSTER_NO_NAME = -4,     // namae absent
     LAST_POSTER_NO_ADDR = -5,     // REMOTE_ADDR not set
@@ -22,7 +22,7 @@ enum PostResult : int {
     POST_NO_PREV = -4,         // prev absent
     POST_BUSY = -5,            // the lock directory could not be created
     POST_SAME_NAME = -6,       // namae is the last poster's name
-    POST_SAME_ADDR = -7,       // REMOTE_ADDR is the last poster's address
+    POST_SAME_ADDR = -7,       // REMOTE_ADDR is the last poster's address, or of its /64
     POST_NO_LAST_POSTER = -8,  // the last-poster file cannot be read
     POST_NO_NAME = -9,         // namae absent
     POST_NO_ADDR = -10,        // REMOTE_ADDR not set

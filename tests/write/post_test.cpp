@@ -172,6 +172,15 @@ INSTANTIATE_TEST_SUITE_P(Codes, Refusals, testing::Values(
             fields(unit, "0", "a"), "10.0.0.2", -6, ""},
     Refusal{"same address", [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n10.0.0.1\n"); },
             fields(unit, "0", "a"), "10.0.0.1", -7, ""},
+    Refusal{"an address of the same IPv6 /64",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n2001:db8:1:2::5\n"); },
+            fields(unit, "0", "a"), "2001:db8:1:2:ffff:ffff:ffff:ffff", -7, ""},
+    Refusal{"an IPv4 address after its IPv4-mapped form",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n::ffff:10.0.0.1\n"); },
+            fields(unit, "0", "a"), "10.0.0.1", -7, ""},
+    Refusal{"an IPv4-mapped address after its IPv4 form",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n10.0.0.1\n"); },
+            fields(unit, "0", "a"), "::FFFF:10.0.0.1", -7, ""},
     Refusal{"no last-poster file", [](const auto &dir) { no_file(dir, "zt/zt-jti.txt"); },
             {{"four", unit}, {"prev", "0"}}, nullptr, -8, ""},
     Refusal{"no name", {}, {{"four", unit}, {"prev", "0"}}, "10.0.0.1", -9, ""},
@@ -201,6 +210,15 @@ INSTANTIATE_TEST_SUITE_P(Codes, Refusals, testing::Values(
     Refusal{"empty last-poster file and an empty name",
             [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", ""); },
             fields(unit, "0", ""), "10.0.0.1", -6, ""}), zt_test::CaseName{});
+
+// Another /64 of the same /48 is another poster's; the last-poster file keeps the address
+// whole.
+TEST_F(PostBoard, AnotherSixtyFourIsAnotherPoster)
+{
+    WriteFile(dir / "zt/zt-jti.txt", "b\n2001:db8:1:2::5\n");
+    EXPECT_EQ(post(fields(unit, "0", "a"), "2001:db8:1:3::5").status, 0);
+    EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a\n2001:db8:1:3::5\n");
+}
 
 TEST_F(PostBoard, AcceptedPostChangesExactlyTheTextTheLastPosterAndOneRecordPerLog)
 {
