@@ -10,6 +10,7 @@
 //   zt/zt-theme.txt    free text, put in place from outside; its first 60 bytes are shown;
 //                      removed by the post that completes a page
 //   zt/zt-jti.txt      the last poster: name LF address LF
+//   zt/zt-rate.txt     the rate of posts and the posts of the last minute (post_rate.h)
 //   lock/zt.lck        the posting lock (board_lock.h)
 //   zt/zt-com1.htm ..  record templates; zt/zt-com1.txt .. the comment logs
 //
@@ -62,6 +63,7 @@ inline constexpr const char *TEMPLATE_DIR = "zt";
 inline constexpr const char *TEXT_FILE = "zt/zt-text.txt";
 inline constexpr const char *THEME_FILE = "zt/zt-theme.txt";
 inline constexpr const char *LAST_POSTER_FILE = "zt/zt-jti.txt";
+inline constexpr const char *RATE_FILE = "zt/zt-rate.txt";
 inline constexpr const char *LOCK_PARENT = "lock";
 inline constexpr const char *LOCK_DIR = "lock/zt.lck";
 inline constexpr const char *RECORD_TEMPLATE = "zt/zt-com%c.htm";  // %c: the log's digit

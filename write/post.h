@@ -1,7 +1,8 @@
 // The posting transaction: the one operation that changes the board. It checks the posted
 // unit, takes the lock directory, refuses the last poster and a form rendered against an
-// older text, appends the unit, clears the theme at each full page, remembers the poster and
-// adds one record to each comment log. The result code selects the write page's error line.
+// older text or too soon after the poster's last posts, appends the unit, clears the theme at
+// each full page, remembers the poster and the post's time and adds one record to each comment
+// log. The result code selects the write page's error line.
 #pragma once
 
 // What check_last_poster finds.
@@ -28,8 +29,17 @@ enum PostResult : int {
     POST_NO_ADDR = -10,        // REMOTE_ADDR not set
     POST_NO_TEXT = -11,        // the text file cannot be opened, or the unit not stored whole
     POST_STALE = -12,          // prev differs from the text's size
-    POST_LAST = POST_STALE,    // the write page has an error line for each code, -1 to here
+    POST_TOO_FAST = -13,       // the address, its /48 or the board posted too often (post_rate.h)
+    POST_LAST = POST_TOO_FAST, // the write page has an error line for each code, -1 to here
 };
+
+// A write page made before the rate holds the error lines up to POST_STALE; it shows the
+// rate's refusal by the line of POST_BUSY, which asks the visitor to wait and post again.
+inline constexpr int POST_LAST_BEFORE_RATE = POST_STALE;
+constexpr int error_line_shown(int code, int lines)
+{
+    return -code <= lines ? code : code == POST_TOO_FAST ? POST_BUSY : 0;
+}
 
 // The last-poster check's refusals are the post's, five places on: run_post returns them so.
 inline constexpr int LAST_POSTER_TO_POST = -5;
@@ -41,6 +51,9 @@ static_assert(POST_NO_ADDR == LAST_POSTER_NO_ADDR + LAST_POSTER_TO_POST);
 
 // Runs the transaction once; reads the fields four, prev, confirm and namae and REMOTE_ADDR.
 int run_post();
+
+// After POST_TOO_FAST: the seconds until the poster may post again.
+int post_retry_seconds();
 
 // Who posts: the form's namae and REMOTE_ADDR, pointers into the field index and the
 // environment, null when absent.
