@@ -183,6 +183,46 @@ TEST(Http, EveryRefusalShowsItsErrorLine)
     }
 }
 
+// Pages go out in gzip to a client that asks for it, and as they are to any other.
+TEST(Http, PagesAreCompressedForClientsThatAskForIt)
+{
+    ServedBoard board;
+    ASSERT_TRUE(board.running());
+    ASSERT_EQ(board.Post("/zt-write", Post(kanji_kana, "0", taro), "127.0.0.2").status, 200);
+    for (const char *target : {"/", "/zt-read?wa=1"}) {
+        SCOPED_TRACE(target);
+        const auto plain = board.Get(target);
+        ASSERT_EQ(plain.status, 200);
+        EXPECT_EQ(plain.Header("Content-Encoding"), "");
+        EXPECT_NE(plain.body.find(kanji_kana), std::string::npos);
+        const struct {
+            const char *accepted;
+            const char *encoding;
+        } cases[] = {
+            {"gzip", "gzip"},
+            {"gzip, deflate, br, zstd", "gzip"},
+            {"identity", ""},
+            {"br", ""},
+        };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.accepted);
+            const auto answer = board.Send("GET", target, "", "127.0.0.1",
+                                           {std::string("Accept-Encoding: ") + c.accepted});
+            EXPECT_EQ(answer.status, 200);
+            EXPECT_EQ(answer.Header("Content-Encoding"), c.encoding);
+            if (*c.encoding == '\0') {
+                EXPECT_EQ(answer.body, plain.body);
+                continue;
+            }
+            EXPECT_EQ(answer.Header("Vary"), "Accept-Encoding");
+            EXPECT_LT(answer.body.size(), plain.body.size());
+            const auto unpacked = zt_test::RunCommand({"gzip", "-dc"}, answer.body);
+            EXPECT_EQ(unpacked.status, 0) << unpacked.err;
+            EXPECT_EQ(unpacked.out, plain.body);
+        }
+    }
+}
+
 // Every file and directory of the board, and tricky spellings of the last-poster file, which
 // holds a visitor's address: none is served, whatever the request.
 TEST(Http, NothingButTheProgramsIsServed)
