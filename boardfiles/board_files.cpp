@@ -21,8 +21,11 @@ BoardLock::BoardLock(const char *path, LockCalls calls) : calls_(calls)
         (void)sigaddset(&stop, signal);
     (void)sigprocmask(SIG_BLOCK, &stop, &saved_);
     held_ = calls_.make(path_) == 0;
-    if (!held_)
+    if (!held_) {
+        const int error = errno;  // the caller tells why from it
         (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
+        errno = error;
+    }
 }
 
 BoardLock::~BoardLock()
@@ -41,8 +44,13 @@ int open_board_file(const char *path, int flags, std::int64_t *size)
     if (fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int fault = fstat(fd, &st) != 0    ? errno
+                      : S_ISREG(st.st_mode) ? 0
+                      : S_ISDIR(st.st_mode) ? EISDIR
+                                            : EINVAL;
+    if (fault) {
         (void)close(fd);  // nothing was written through it
+        errno = fault;    // the caller may say why
         return -1;
     }
     if (size)

@@ -35,14 +35,10 @@ inline constexpr std::int64_t TEXT_PAGE_BYTES = 2048;
 // The board page shows the first 60 bytes of the theme file.
 inline constexpr int THEME_BYTES = 60;
 
-// The comment logs and their record templates, by the digits 1 to 8.
+// The comment logs and their record templates, by their digits from 1: each loop, name and
+// message about the logs reads this count.
 inline constexpr int COMMENT_LOGS = 8;
-
-// The widest text of zt-write's record callbacks, by which zt-admin bounds the records that a
-// record template can make: callback 0's time "yy/m/d h:mm:ss" is at most 2+1+2+1+2+1+2+1+2+1+2
-// bytes; callback 1's colour is "#RRGGBB" or a name of at most 7 letters.
-inline constexpr int RECORD_TIME_BYTES = 17;
-inline constexpr int RECORD_COLOUR_BYTES = 7;
+static_assert(COMMENT_LOGS >= 1 && COMMENT_LOGS <= 9, "a log is named by one digit");
 
 // The longest address text in REMOTE_ADDR: IPv6 with an IPv4 tail.
 inline constexpr std::string_view LONGEST_ADDRESS = "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255";
@@ -100,7 +96,7 @@ constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
 // run is never ended between its first write and the lock's removal; a pending signal takes
 // effect once the lock is gone. zt-write posts under it and zt-admin redacts under it; both
 // hand in the directory calls of the CGI library (Tolvak_MakeDir, Tolvak_RemoveDir), since
-// this module builds on nothing.
+// this module builds on nothing. When the lock is not held, errno is the make call's.
 struct LockCalls {
     int (*make)(const char *path);    // 0 when created, -1 when not
     int (*remove)(const char *path);  // 0 when removed, -1 when not
@@ -123,7 +119,8 @@ private:
 };
 
 // Opens path with flags (never creating it) when it names a regular file, and gives its size
-// in *size unless size is null. The descriptor, or -1.
+// in *size unless size is null. The descriptor, or -1 with errno set (EISDIR, EINVAL for
+// another kind of file).
 int open_board_file(const char *path, int flags, std::int64_t *size = nullptr);
 
 // A descriptor (or -1), closed when it goes out of scope. Writes through it are done or

@@ -44,6 +44,30 @@ struct Tolvak_TemplateStream {
 using Tolvak_PageCallback = void (*)(Tolvak_TemplateStream *in, FILE *out);
 using Tolvak_CallbackTable = std::span<const Tolvak_PageCallback>;
 
+// What a callback reads from the template after its directive. A program states it for each
+// callback, beside its callback table, and reads its arguments through it; a checker reads a
+// template through the same statements.
+enum class Tolvak_Argument {
+    none,
+    byte,     // "(c)", c one of the bytes low to high
+    number,   // "(N)"
+    section,  // the template up to the next 0x02, written or skipped as it stands
+    lines,    // the rest of the directive's line, then `high` lines, each expanded on its own
+              // without callbacks, then a section; the directive stands once, outside sections
+};
+
+struct Tolvak_CallbackContract {
+    Tolvak_Argument argument = Tolvak_Argument::none;
+    const char *what = nullptr;     // the argument, for a checker's messages ("page offset")
+    const char *example = nullptr;  // a byte or number argument as a template writes it
+    int low = 0, high = 0;          // byte: the bytes it takes; lines: how many lines (high)
+    int widest = -1;                // the most bytes the callback writes, where it says
+};
+
+// What Tolvak_ReadArgument finds wrong.
+inline constexpr int TOLVAK_ARGUMENT_MISSING = -1;  // no '(', or no value after it
+inline constexpr int TOLVAK_ARGUMENT_OUTSIDE = -2;  // a byte outside low to high
+
 // The terminator that expands a whole template: the end of the stream reads as 255.
 inline constexpr int TOLVAK_TEMPLATE_END = 255;
 
@@ -82,15 +106,12 @@ inline int Tolvak_GetByte(Tolvak_TemplateStream *in)
 // does not fit stays unread. False when there are no digits. The value saturates.
 bool Tolvak_ReadNumber(Tolvak_TemplateStream *in, std::int64_t *value);
 
-// Reads a callback's number argument "(N)". False, with nothing but the parts that fitted
-// consumed, when the '(' or the number is missing; a missing ')' does not matter, and closed,
-// unless null, tells whether it was there.
-bool Tolvak_ReadNumberArgument(Tolvak_TemplateStream *in, std::int64_t *value,
-                               bool *closed = nullptr);
-
-// Reads a callback's one-byte argument "(c)": the byte, or -1 when the '(' or the byte is
-// missing. A missing ')' does not matter; closed, unless null, tells whether it was there.
-int Tolvak_ReadByteArgument(Tolvak_TemplateStream *in, bool *closed = nullptr);
+// Reads the byte or number argument that contract states, "(c)" or "(N)", into *value: 0, or
+// TOLVAK_ARGUMENT_MISSING with nothing but the parts that fitted consumed, or
+// TOLVAK_ARGUMENT_OUTSIDE for a byte that the callback does not take. A missing ')' does not
+// matter; closed, unless null, tells whether it was there.
+int Tolvak_ReadArgument(Tolvak_TemplateStream *in, const Tolvak_CallbackContract &contract,
+                        std::int64_t *value, bool *closed = nullptr);
 
 // Reads the template up to and including the next 0x02, or to its end, and copies what it
 // reads before the 0x02 to out, unless out is null. True when a 0x02 ended it.

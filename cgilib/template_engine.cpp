@@ -13,8 +13,8 @@
 
 namespace {
 
-// Names of the template format hold at most 19 bytes.
-constexpr int NAME_BYTES = 20;
+// A name and its NUL.
+constexpr int NAME_BYTES = TOLVAK_NAME_BYTES + 1;
 
 // Conditional sections nest by recursion; deeper ones are skipped so that no template can
 // exhaust the stack.
@@ -259,27 +259,18 @@ bool Tolvak_ReadNumber(Tolvak_TemplateStream *in, std::int64_t *value)
     return digits;
 }
 
-bool Tolvak_ReadNumberArgument(Tolvak_TemplateStream *in, std::int64_t *value, bool *closed)
+int Tolvak_ReadArgument(Tolvak_TemplateStream *in, const Tolvak_CallbackContract &contract,
+                        std::int64_t *value, bool *closed)
 {
-    if (!expect(in, '(') || !Tolvak_ReadNumber(in, value))
-        return false;
+    const bool number = contract.argument == Tolvak_Argument::number;
+    if (!expect(in, '(') || (number ? !Tolvak_ReadNumber(in, value)
+                                    : (*value = Tolvak_GetByte(in)) == EOF))
+        return TOLVAK_ARGUMENT_MISSING;
     const bool close = expect(in, ')');
     if (closed)
         *closed = close;
-    return true;
-}
-
-int Tolvak_ReadByteArgument(Tolvak_TemplateStream *in, bool *closed)
-{
-    if (!expect(in, '('))
-        return -1;
-    const int c = Tolvak_GetByte(in);
-    if (c == EOF)
-        return -1;
-    const bool close = expect(in, ')');
-    if (closed)
-        *closed = close;
-    return c;
+    return number || (*value >= contract.low && *value <= contract.high) ? 0
+                                                                          : TOLVAK_ARGUMENT_OUTSIDE;
 }
 
 bool Tolvak_CopySection(Tolvak_TemplateStream *in, FILE *out)

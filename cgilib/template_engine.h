@@ -13,6 +13,9 @@
 
 #include "template.h"
 
+// The longest name that a directive holds.
+inline constexpr int TOLVAK_NAME_BYTES = 19;
+
 enum class TemplateEvent {
     text,          // [from, to) copied as text
     no_directive,  // 0x01 and the byte at from vanished (byte: that byte, or EOF at the end)

@@ -445,18 +445,17 @@ int CommentLog_Inspect(const char *path, CommentLog_State *state)
     return open_log(path, "rb", state);
 }
 
-int CommentLog_Append(FILE *record)
+int CommentLog_Append(const char *content, std::size_t n)
 {
-    if (!current || !record)
+    if (!current || n > COMMENT_RECORD_MAX - RECORD_FRAME_BYTES)
         return -1;
     hold(LOCK_EX);  // held to the close
-    const std::int64_t content = ftello(record);
     struct stat st;
-    if (content < 0 || fstat(fileno(current), &st) != 0)
+    if (fstat(fileno(current), &st) != 0)
         return -1;
     const std::int64_t size = st.st_size;
-    const std::int64_t length = content + RECORD_FRAME_BYTES;
-    if (length > COMMENT_RECORD_MAX || length > size - COMMENT_HEADER_BYTES)
+    const std::int64_t length = static_cast<std::int64_t>(n) + RECORD_FRAME_BYTES;
+    if (length > size - COMMENT_HEADER_BYTES)
         return -1;
 
     std::int64_t h = head;
@@ -480,8 +479,6 @@ int CommentLog_Append(FILE *record)
         head = size;
         old_head = o;
     }
-    if (fseeko(record, 0, SEEK_SET) != 0)
-        return -1;
 
     // The record is framed whole and written in one write, before the header that points to
     // it, so a write that fails or is cut short leaves the header on the records that were
@@ -490,11 +487,10 @@ int CommentLog_Append(FILE *record)
     forget_window();
     char *text = put_hex(length, LENGTH_DIGITS, frame);
     *text++ = '\t';
-    const std::size_t got = fread_unlocked(text, 1, static_cast<std::size_t>(content), record);
-    memset(text + got, ' ', static_cast<std::size_t>(content) - got);  // the length announced
-    for (char *lf = text; (lf = static_cast<char *>(memchr(lf, '\n', text + content - lf)));)
+    memcpy(text, content, n);
+    for (char *lf = text; (lf = static_cast<char *>(memchr(lf, '\n', text + n - lf)));)
         *lf = ' ';  // one line
-    text[content] = '\n';
+    text[n] = '\n';
     if (!write_at(frame, length, h) || !write_header(h, o))
         return -1;
     head = h;
@@ -505,6 +501,33 @@ int CommentLog_Append(FILE *record)
 void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths)
 {
     walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, lengths);
+}
+
+long long CommentLog_FirstFault(long long *length)
+{
+    // The record being read: where it begins, its length field and its bytes so far.
+    std::int64_t next = head, field = -1, read = 0;
+    bool whole = true, bad = false;
+    walk(
+        [&](const CommentLog_Piece &piece) {
+            if (piece.previous || bad)
+                return;
+            if (piece.first) {
+                field = piece.length;
+                read = LENGTH_FIELD_BYTES;
+            }
+            read += static_cast<std::int64_t>(piece.size);
+            whole = piece.last;
+            if (piece.last && (field < RECORD_FRAME_BYTES || read != field))
+                bad = true;
+            else if (piece.last)
+                next += field;
+        },
+        true);
+    if (!bad && whole && next >= opened_size)
+        return -1;
+    *length = field >= RECORD_FRAME_BYTES ? field : -1;
+    return next;
 }
 
 void CommentLog_Print(FILE *out)

@@ -71,15 +71,13 @@ struct CommentLog_State {
 // programs would show the log. Fills *state. 0, or -1 as CommentLog_Open.
 int CommentLog_Inspect(const char *path, CommentLog_State *state);
 
-// Stores the content of record (a readable stream holding exactly the content, standing at
-// its end) as the newest record; record is read from its start and not written. An LF inside
-// the content is stored as a space, so the record stays one line and its length true. The
-// record is written before the header that points to it; a record that begins a new lap is
-// preceded by a header that gives the records it overwrites to the previous lap. The log is
-// held exclusively from here to the close. 0, or -1 when the record is longer than
-// COMMENT_RECORD_MAX or the record area, or a write failed; a refused record leaves the log
-// unchanged.
-int CommentLog_Append(FILE *record);
+// Stores the n bytes of content as the newest record. An LF inside the content is stored as a
+// space, so the record stays one line and its length true. The record is written before the
+// header that points to it; a record that begins a new lap is preceded by a header that gives
+// the records it overwrites to the previous lap. The log is held exclusively from here to the
+// close. 0, or -1 when the record is longer than COMMENT_RECORD_MAX or the record area, or a
+// write failed; a refused record leaves the log unchanged.
+int CommentLog_Append(const char *content, std::size_t n);
 
 // A record, or a piece of one, as a walk meets it: the content as stored, the record's LF
 // ending its last piece. A record comes in one piece unless its line is longer than the
@@ -100,6 +98,13 @@ using CommentLog_Visitor = void (*)(const CommentLog_Piece &piece, void *context
 // visit. With lengths, each current-lap record's length is read from its field (four hex
 // digits and a TAB, else -1); the previous lap's are always given.
 void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths = false);
+
+// Where the current lap of the current log stops describing itself: its records must run
+// without gaps from the head offset to the end of the file, each a length field, a TAB, one
+// line and its LF exactly where the length says. -1 when they do; else the offset of the
+// first record that does not, and in *length its length field's value, or -1 when it has none
+// that a record could have. Reads only.
+long long CommentLog_FirstFault(long long *length);
 
 // Writes the records of the current log to out, newest first: each record's content and its
 // LF, without the length field, exactly as stored (they are HTML of the board's templates).

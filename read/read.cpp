@@ -36,7 +36,7 @@ void print_page_text(Tolvak_TemplateStream *, FILE *out)
 void print_page_number(Tolvak_TemplateStream *in, FILE *out)
 {
     std::int64_t offset;
-    if (!Tolvak_ReadNumberArgument(in, &offset))
+    if (Tolvak_ReadArgument(in, read_contract[1], &offset) != 0)
         return;
     // Reduced first, so that no offset, however large, overflows the sum.
     const std::int64_t page = wrap_page_index(page_index + offset % page_count);

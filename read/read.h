@@ -25,3 +25,9 @@ inline constexpr std::array<Tolvak_PageCallback, 2> read_callbacks = {
     print_page_text,
     print_page_number,
 };
+
+// What each reads from the template, in the table's order.
+inline constexpr std::array<Tolvak_CallbackContract, read_callbacks.size()> read_contract = {{
+    {},
+    {Tolvak_Argument::number, "page offset", "(-1)"},
+}};

@@ -10,10 +10,9 @@ void print_current_page(Tolvak_TemplateStream *, FILE *out)
 
 void print_comment_log(Tolvak_TemplateStream *in, FILE *out)
 {
-    const int log = Tolvak_ReadByteArgument(in);
-    if (log < 0)
-        return;
-    if (CommentLog_Open(Tolvak_Path(COMMENT_LOG, log)) != 0)
+    std::int64_t log;
+    if (Tolvak_ReadArgument(in, view_contract[1], &log) != 0 ||
+        CommentLog_Open(Tolvak_Path(COMMENT_LOG, static_cast<int>(log))) != 0)
         return;
     CommentLog_Print(out);
     CommentLog_Close();

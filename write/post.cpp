@@ -19,38 +19,34 @@
 #include "records.h"
 #include "template.h"
 
-// The poster, as check_last_poster found it; pointers into the field index and the
-// environment, not copies.
-static const char *poster_name;
-static const char *poster_address;
-
 namespace {
 
-// The record of one comment log is expanded into a memory stream with room for the largest
-// record the log format holds; an expansion that overflows it is not stored at all.
+// Each record is expanded into one memory stream over a buffer with room for the largest
+// record the log format holds and a byte more: a longer expansion fails the stream, or is
+// refused by the log, and is not stored at all.
 char record_buffer[COMMENT_RECORD_MAX + 1];
 
-void add_record(char digit)
+void add_record(FILE *record, int log)
 {
     Tolvak_TemplateStream page;
-    if (Tolvak_OpenTemplate(Tolvak_Path(RECORD_TEMPLATE, digit), &page) != 0)
+    if (Tolvak_OpenTemplate(Tolvak_Path(RECORD_TEMPLATE, '0' + log), &page) != 0)
         return;
-    if (CommentLog_Open(Tolvak_Path(COMMENT_LOG, digit)) != 0)
+    if (CommentLog_Open(Tolvak_Path(COMMENT_LOG, '0' + log)) != 0)
         return;
-    if (FILE *record = fmemopen(record_buffer, sizeof record_buffer, "w+")) {
-        Tolvak_ExpandTemplate(&page, record, comment_callbacks, '\n');
-        // A record that the log refuses is dropped: the post stands without it.
-        if (fflush(record) == 0 && !ferror(record))
-            (void)CommentLog_Append(record);
-        (void)fclose(record);  // memory only, flushed above
-    }
+    rewind(record);  // and forget a failure of the record before
+    Tolvak_ExpandTemplate(&page, record, comment_callbacks, '\n');
+    // A record that the log refuses is dropped: the post stands without it.
+    const long n = fflush(record) == 0 && !ferror(record) ? ftell(record) : -1;
+    if (n >= 0)
+        (void)CommentLog_Append(record_buffer, static_cast<std::size_t>(n));
     CommentLog_Close();
 }
 
 // The steps that run under the lock, from the last-poster check on.
 int post_locked(const char *four, const char *prev)
 {
-    const int last = check_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE));
+    const Poster poster = {Tolvak_Find("namae"), getenv("REMOTE_ADDR")};
+    const int last = check_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE), poster);
     if (last != LAST_POSTER_OTHER)
         return last + LAST_POSTER_TO_POST;
 
@@ -69,7 +65,8 @@ int post_locked(const char *four, const char *prev)
     if (current_page_bytes(size + UNIT_BYTES) == 0)
         (void)unlink(Tolvak_Path("%s", THEME_FILE));  // mostly there is no theme to remove
 
-    save_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE));
+    // A file that cannot be replaced keeps the previous poster: the post stands.
+    (void)write_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE), poster.name, poster.address);
     add_comment_records();
     return POST_OK;
 }
@@ -97,37 +94,33 @@ int run_post()
     return post_locked(four, prev);
 }
 
-int check_last_poster(const char *path)
+int check_last_poster(const char *path, const Poster &poster)
 {
     std::size_t n;
     char *bytes = read_board_file(path, &n);
     if (!bytes)
         return LAST_POSTER_UNREADABLE;
-    poster_name = Tolvak_Find("namae");
-    poster_address = getenv("REMOTE_ADDR");
     const LastPoster last = split_last_poster({bytes, n});
     int result = LAST_POSTER_OTHER;
-    if (!poster_name)
+    if (!poster.name)
         result = LAST_POSTER_NO_NAME;
-    else if (!poster_address)
+    else if (!poster.address)
         result = LAST_POSTER_NO_ADDR;
-    else if (last_poster_line_is(last.name, poster_name))
+    else if (last_poster_line_is(last.name, poster.name))
         result = LAST_POSTER_SAME_NAME;
-    else if (last_poster_line_is(last.address, poster_address))
+    else if (last_poster_line_is(last.address, poster.address))
         result = LAST_POSTER_SAME_ADDR;
     free(bytes);
     return result;
 }
 
-void save_last_poster(const char *path)
-{
-    // A file that cannot be replaced keeps the previous poster: the post stands.
-    if (poster_name && poster_address)
-        (void)write_last_poster(path, poster_name, poster_address);
-}
-
 void add_comment_records()
 {
-    for (char digit = '1'; digit <= '8'; digit++)
-        add_record(digit);
+    // One stream for every log: the records are expanded one after the other.
+    FILE *record = fmemopen(record_buffer, sizeof record_buffer, "w");
+    if (!record)
+        return;
+    for (int log = 1; log <= COMMENT_LOGS; log++)
+        add_record(record, log);
+    (void)fclose(record);  // memory only
 }

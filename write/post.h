@@ -28,6 +28,7 @@ enum PostResult : int {
     POST_NO_ADDR = -10,        // REMOTE_ADDR not set
     POST_NO_TEXT = -11,        // the text file cannot be opened, or the unit not stored whole
     POST_STALE = -12,          // prev differs from the text's size
+    POST_LAST = POST_STALE,    // the write page has an error line for each code, -1 to here
 };
 
 // The last-poster check's refusals are the post's, five places on: run_post returns them so.
@@ -41,12 +42,15 @@ static_assert(POST_NO_ADDR == LAST_POSTER_NO_ADDR + LAST_POSTER_TO_POST);
 // Runs the transaction once; reads the fields four, prev, confirm and namae and REMOTE_ADDR.
 int run_post();
 
-// Compares the poster with the last-poster file at path (a LastPosterCheck). Remembers the
-// name and the address for save_last_poster.
-int check_last_poster(const char *path);
+// Who posts: the form's namae and REMOTE_ADDR, pointers into the field index and the
+// environment, null when absent.
+struct Poster {
+    const char *name;
+    const char *address;
+};
 
-// Replaces the last-poster file at path with the remembered name and address.
-void save_last_poster(const char *path);
+// Compares the poster with the last-poster file at path (a LastPosterCheck).
+int check_last_poster(const char *path, const Poster &poster);
 
 // Adds one record to each comment log whose record template and log exist.
 void add_comment_records();

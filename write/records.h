@@ -4,6 +4,7 @@
 
 #include <array>
 #include <ctime>
+#include <string_view>
 
 #include "template.h"
 
@@ -28,3 +29,17 @@ inline constexpr std::array<Tolvak_PageCallback, 2> comment_callbacks = {
     print_post_time,
     print_poster_colour,
 };
+
+// The widest text each writes, by which zt-admin bounds the records that a record template
+// can make: the time "yy/m/d h:mm:ss" is at most 2+1+2+1+2+1+2+1+2+1+2 bytes; the colour is
+// the longest name of the table, or "black".
+inline constexpr std::array<Tolvak_CallbackContract, comment_callbacks.size()> comment_contract =
+    {{
+        {.widest = 17},
+        {.widest = [] {
+             std::size_t widest = std::string_view("black").size();
+             for (const std::string_view colour : poster_colours)
+                 widest = colour.size() > widest ? colour.size() : widest;
+             return static_cast<int>(widest);
+         }()},
+    }};

@@ -21,7 +21,7 @@ void write_b(Tolvak_TemplateStream *, FILE *out) { fputs("B", out); }
 void write_argument(Tolvak_TemplateStream *in, FILE *out)
 {
     std::int64_t n;
-    if (Tolvak_ReadNumberArgument(in, &n))
+    if (Tolvak_ReadArgument(in, {Tolvak_Argument::number}, &n) == 0)
         fprintf(out, "[%lld]", static_cast<long long>(n));
     else
         fputs("[]", out);
@@ -168,17 +168,27 @@ TEST(CallbackStreamReaders, CopyOrSkipASection)
     }
 }
 
+// A byte argument that the callback takes from '1' to '8'.
 TEST(CallbackStreamReaders, ByteArgument)
 {
     const struct {
         std::string page;
+        int result;
         int byte;
         std::string rest;
-    } cases[] = {{"(3)x", '3', "x"}, {"( )x", ' ', "x"}, {"(3x", '3', "x"}, {"3)", -1, "3)"},
-                 {"(", -1, ""}, {"()", ')', ""}};
+    } cases[] = {{"(3)x", 0, '3', "x"},
+                 {"(3x", 0, '3', "x"},
+                 {"( )x", TOLVAK_ARGUMENT_OUTSIDE, ' ', "x"},
+                 {"(9)", TOLVAK_ARGUMENT_OUTSIDE, '9', ""},
+                 {"3)", TOLVAK_ARGUMENT_MISSING, -2, "3)"},
+                 {"(", TOLVAK_ARGUMENT_MISSING, EOF, ""},
+                 {"()", TOLVAK_ARGUMENT_OUTSIDE, ')', ""}};
     for (const auto &c : cases) {
         zt_test::TemplateText in(c.page);
-        EXPECT_EQ(Tolvak_ReadByteArgument(&in.stream), c.byte) << c.page;
+        std::int64_t byte = -2;
+        const Tolvak_CallbackContract logs = {Tolvak_Argument::byte, "", "", '1', '8'};
+        EXPECT_EQ(Tolvak_ReadArgument(&in.stream, logs, &byte), c.result) << c.page;
+        EXPECT_EQ(byte, c.byte) << c.page;
         EXPECT_EQ(in.rest(), c.rest) << c.page;
     }
 }

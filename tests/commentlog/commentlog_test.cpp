@@ -55,15 +55,9 @@ std::string Content(const std::string &tag, std::size_t n)
     return c;
 }
 
-// Appends content to the open log as zt-write does: through a temporary file standing at
-// the end of the content.
 int Append(const std::string &content)
 {
-    FILE *record = tmpfile();
-    fwrite(content.data(), 1, content.size(), record);
-    const int result = CommentLog_Append(record);
-    fclose(record);
-    return result;
+    return CommentLog_Append(content.data(), content.size());
 }
 
 std::string Print()
@@ -225,24 +219,6 @@ TEST(CommentLog, RecordsTooLongForTheFormatOrTheFileAreRefusedUnchanged)
     }
 }
 
-// zt-write expands a record into a memory stream over a fixed buffer rather than a file.
-TEST(CommentLog, RecordsFromAMemoryStream)
-{
-    TempDir dir;
-    const std::string path = dir / "log";
-    WriteFile(path, Prepared(Header(118, 118), 118));
-    static char buffer[COMMENT_RECORD_MAX + 1];
-    FILE *record = fmemopen(buffer, sizeof buffer, "w+");
-    fputs("<p>from memory\nstream</p>", record);
-    ASSERT_EQ(CommentLog_Open(path.c_str()), 0);
-    EXPECT_EQ(CommentLog_Append(record), 0);
-    CommentLog_Close();
-    fclose(record);
-    EXPECT_EQ(PrintOf(path), "<p>from memory stream</p>\n");
-    EXPECT_EQ(ReadFile(path).substr(0, 18), Header(87, 118));
-}
-
-// A log whose header gives the file size twice is empty, and fills from the end without a lap.
 TEST(CommentLog, EmptyLogFillsFromTheEnd)
 {
     TempDir dir;

@@ -20,13 +20,14 @@ namespace {
 void number_argument(Tolvak_TemplateStream *in, FILE *out)
 {
     std::int64_t n;
-    if (Tolvak_ReadNumberArgument(in, &n))
+    if (Tolvak_ReadArgument(in, {Tolvak_Argument::number}, &n) == 0)
         fprintf(out, "%lld", static_cast<long long>(n));
 }
 
 void byte_argument(Tolvak_TemplateStream *in, FILE *out)
 {
-    if (Tolvak_ReadByteArgument(in) >= 0)
+    std::int64_t c;
+    if (Tolvak_ReadArgument(in, {Tolvak_Argument::byte, "", "", '1', '8'}, &c) == 0)
         fputs("log", out);
 }
 

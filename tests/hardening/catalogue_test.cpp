@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "board_dir.h"
+#include "admin.h"
 #include "case_name.h"
 #include "form.h"
 #include "real_board.h"
@@ -253,7 +253,7 @@ TEST_P(LongestName, IsRecordedInEveryLogEightTimesOver)
         const auto run = board.Post(body, "127.0.0." + std::to_string(2 + i));
         ASSERT_EQ(AnswerCode(run.out), 0) << run.out;
     }
-    for (int digit = 1; digit <= 8; digit++) {
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         std::vector<std::string> records;
         CommentLog_State state;
         ASSERT_TRUE(list_comment_log(board / comment_log_name(digit), &records, &state));

@@ -182,11 +182,4 @@ TEST(AdminCheck, EmptyLogAndAFullLapAreSound)
     }
 }
 
-TEST(AdminCheck, UsageIsTold)
-{
-    const auto run = zt_test::RunAdmin({"check"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("check takes one directory"), std::string::npos) << run.err;
-}
-
 }  // namespace

@@ -183,10 +183,7 @@ protected:
                 const std::string content = "<li>filler " + std::to_string(n) + "</li>";
                 std::string buffer(static_cast<std::size_t>(std::min(100L, room - 16)), ' ');
                 buffer.replace(0, std::min(buffer.size(), content.size()), content.substr(0, buffer.size()));
-                FILE *record = tmpfile();
-                fputs(buffer.c_str(), record);
-                EXPECT_EQ(CommentLog_Append(record), 0);
-                fclose(record);
+                EXPECT_EQ(CommentLog_Append(buffer.data(), buffer.size()), 0);
                 CommentLog_Close();
             }
         }

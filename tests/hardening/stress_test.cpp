@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "case_name.h"
+#include "board_files.h"
 #include "commentlog.h"
 #include "real_board.h"
 
@@ -252,7 +253,7 @@ TEST_P(Stress, PostersViewersAndReadersAtOnce)
     std::map<std::string, std::string> poster_of;
     for (const auto &[unit, name] : accepted)
         poster_of[unit] = name;
-    for (int digit = 1; digit <= 8; digit++) {
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         bool wrapped;
         const auto records = records_of(board / ("zt/zt-com" + std::to_string(digit) + ".txt"), &wrapped);
         if (!wrapped)

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
-#include "board_dir.h"
+#include "admin.h"
 #include "command.h"
 #include "served_board.h"
 #include "sjis.h"

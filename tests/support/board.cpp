@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "board_files.h"
+
 #ifndef ZT_BIN_DIR
 #error "ZT_BIN_DIR must name the build's bin directory"
 #endif
@@ -120,7 +122,7 @@ void PrepareBoard(const std::string &dir, long log_bytes)
 
 void ReplaceLogs(const std::string &dir, long log_bytes)
 {
-    for (char digit = '1'; digit <= '8'; digit++)
+    for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++)
         WriteFile(dir + "/zt/zt-com" + digit + ".txt", EmptyLog(log_bytes));
 }
 

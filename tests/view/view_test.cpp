@@ -41,10 +41,7 @@ protected:
     {
         const std::string path = dir / ("zt/zt-com"s + digit + ".txt");
         ASSERT_EQ(CommentLog_Open(path.c_str()), 0);
-        FILE *record = tmpfile();
-        fputs(content.c_str(), record);
-        EXPECT_EQ(CommentLog_Append(record), 0);
-        fclose(record);
+        EXPECT_EQ(CommentLog_Append(content.data(), content.size()), 0);
         CommentLog_Close();
     }
 };

@@ -19,6 +19,7 @@
 
 #include "board.h"
 #include "case_name.h"
+#include "board_files.h"
 #include "commentlog.h"
 
 using namespace std::string_literals;
@@ -63,7 +64,7 @@ protected:
     {
         zt_test::PrepareBoard(dir.path());
         WriteFile(dir / "zt/zt-write.htm", write_page());
-        for (char digit = '1'; digit <= '8'; digit++)
+        for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++)
             WriteFile(dir / ("zt/zt-com"s + digit + ".htm"),
                       "<li>"s + digit + " \x01{namae}\nthe second line is never used\n");
     }
@@ -206,7 +207,7 @@ TEST_F(PostBoard, AcceptedPostChangesExactlyTheTextTheLastPosterAndOneRecordPerL
     EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a<b\n10.0.0.1\n");
     EXPECT_FALSE(locked());
     Snapshot after = snapshot();
-    for (char digit = '1'; digit <= '8'; digit++) {
+    for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++) {
         EXPECT_EQ(records(digit), "<li>"s + digit + " a&#60;b\n");
         const std::string log = "/zt/zt-com"s + digit + ".txt";
         EXPECT_EQ(after[log].size(), before.at(log).size());
@@ -372,7 +373,7 @@ TEST_F(PostBoard, TerminationWhileLockedFinishesTheFilesFirst)
     EXPECT_EQ(text(), unit);
     EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a\n10.0.0.1\n");
     // A FIFO is no regular file, so it makes no record once it opens; every other log has one.
-    for (char digit = '1'; digit <= '8'; digit++)
+    for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++)
         EXPECT_EQ(records(digit), digit == '4' ? "" : "<li>"s + digit + " a\n");
 }
 
@@ -408,7 +409,7 @@ TEST_F(PostBoard, ConcurrentPostersAreSerialised)
         EXPECT_FALSE(locked());
     }
     EXPECT_EQ(text().size(), static_cast<std::size_t>(accepted) * 8);
-    for (char digit = '1'; digit <= '8'; digit++) {
+    for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++) {
         const std::string printed = records(digit);
         EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), accepted) << printed;
     }

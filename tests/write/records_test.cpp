@@ -75,9 +75,9 @@ TEST(RecordCallbacks, NeverWiderThanZtAdminReckons)
     widest.tm_min = 59;
     widest.tm_sec = 60;  // a leap second
     const std::string time = Capture([&](FILE *out) { write_post_time(widest, out); });
-    EXPECT_EQ(time.size(), static_cast<std::size_t>(RECORD_TIME_BYTES)) << time;
+    EXPECT_EQ(time.size(), static_cast<std::size_t>(comment_contract[0].widest)) << time;
     EXPECT_LE(Capture([](FILE *out) { print_post_time(nullptr, out); }).size(),
-              static_cast<std::size_t>(RECORD_TIME_BYTES));
+              static_cast<std::size_t>(comment_contract[0].widest));
 
     // A one-byte name 2k picks colour k; no name gives "black".
     std::vector<std::string> bodies = {"x=1"};
@@ -90,10 +90,10 @@ TEST(RecordCallbacks, NeverWiderThanZtAdminReckons)
     for (const auto &body : bodies) {
         zt_test::Post(body);
         const std::string colour = Capture([](FILE *out) { print_poster_colour(nullptr, out); });
-        EXPECT_LE(colour.size(), static_cast<std::size_t>(RECORD_COLOUR_BYTES)) << body;
+        EXPECT_LE(colour.size(), static_cast<std::size_t>(comment_contract[1].widest)) << body;
         widest_colour = std::max(widest_colour, colour.size());
     }
-    EXPECT_EQ(widest_colour, static_cast<std::size_t>(RECORD_COLOUR_BYTES));
+    EXPECT_EQ(widest_colour, static_cast<std::size_t>(comment_contract[1].widest));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // behind, the text and the logs as UTF-8, and a clear word and status for every misuse. Then
 // the programs on a board it prepared.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -14,7 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
-#include "board_dir.h"
+#include "admin.h"
+#include "log_size.h"
 #include "command.h"
 #include "template_source.h"
 
@@ -83,7 +85,7 @@ TEST(AdminInit, PreparesEveryFileOfABoard)
             ASSERT_TRUE(template_to_board(t.source, &bytes, &problem));
             EXPECT_EQ(ReadFile(board / "zt/" + t.name), bytes) << t.name;
         }
-        for (int digit = 1; digit <= 8; digit++) {
+        for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
             const std::string log = ReadFile(board / comment_log_name(digit));
             expected.push_back(comment_log_name(digit).substr(3));
             char header[19];
@@ -486,7 +488,7 @@ TEST(AdminLog, PrintsARecordsNewestFirst)
 TEST(AdminUsage, EveryMisuseIsToldAndFails)
 {
     const std::vector<std::vector<std::string>> misuses = {
-        {}, {"frobnicate", "x"}, {"status"}, {"status", "a", "b"}, {"export", "--force", "x"},
+        {}, {"frobnicate", "x"}, {"status"}, {"status", "a", "b"}, {"export", "--force", "x"}, {"check"},
     };
     for (const auto &arguments : misuses) {
         const auto run = RunAdmin(arguments);
@@ -497,6 +499,26 @@ TEST(AdminUsage, EveryMisuseIsToldAndFails)
     const auto help = RunAdmin({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.starts_with("usage: zt-admin"));
+}
+
+// What a command prints must reach its reader: to a full disk the run fails, and says so.
+TEST(AdminOutput, AFailedWriteFailsTheRun)
+{
+    const Board board;
+    const std::string body = zt_test::FormBody(
+        {{"four", "\x82\xA0\x82\xA2\x82\xA4\x82\xA6"}, {"prev", "0"}, {"namae", "a"}});
+    ASSERT_EQ(board.Post(body, "192.0.2.1").status, 0);
+    const auto to_full_disk = [] {
+        const int full = open("/dev/full", O_WRONLY);
+        dup2(full, STDOUT_FILENO);
+    };
+    for (const std::vector<std::string> &arguments :
+         {std::vector<std::string>{"export", board.dir}, {"log", board.dir, "1"},
+          {"status", board.dir}, {"check", board.dir}, {"--help"}}) {
+        const auto run = RunAdmin(arguments, to_full_disk);
+        EXPECT_EQ(run.status, 1) << arguments[0];
+        EXPECT_EQ(run.err, "zt-admin: cannot write the output: No space left on device\n");
+    }
 }
 
 // The programs on a board that zt-admin prepared: the first post of a new board is taken

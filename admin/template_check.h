@@ -8,31 +8,47 @@
 // sizes the comment logs.
 //
 // The template is read by the template engine itself, with a listener that the engine tells
-// what it meets and with callbacks that read their arguments as the programs' callbacks do,
-// through the same readers; so the check knows the format exactly as the programs do.
+// what it meets and with callbacks that read their arguments through the contracts that the
+// programs state beside their callback tables (page.h, view.h, read.h, records.h), which the
+// programs' own callbacks read them through; so the check knows the format and each
+// program's callbacks exactly as the programs do, and no count, range or width twice.
 //
-// What each kind of template may hold:
-//   write page   callback 0 once, followed by the rest of its line, exactly twelve error
-//                lines (codes -1 to -12) and the byte 0x02; afterwards callback 1 only; the
-//                error lines hold no callback, and every directive in them ends on its line
-//   view page    callbacks 0 to 4; callback 1 followed by "(d)", d a log digit 1 to 8;
-//                callback 4 followed by its default theme, plain text closed by 0x02
-//   read page    callbacks 0 and 1; callback 1 followed by "(N)", an offset
-//   record       its first line is the record: callbacks 0 and 1, no line end inside a
-//                conditional section; the lines after it are never read
-// Every template: only known directives, names of 1 to 19 bytes that are closed, section
-// characters below 0x40 (no Shift_JIS trail byte can end a section early), no byte 0x02
-// where no callback reads it, and no byte CR, 0x1A or 0xFF, which end or vanish from a
-// template as the programs read it. '[' and '/' exist only where zt-write expands.
+// What a template may hold: callbacks of its program's table only, each followed by what its
+// contract says it reads (a byte in its range, a number, a section closed by 0x02, or, for
+// the write page's callback 0, once and outside sections, the rest of its line, an error line
+// for each result code and the 0x02; those lines hold no callback and every directive in them
+// ends on its line). A record is the first line of its template, with no line end inside a
+// conditional section. Every template: only known directives, names that are closed and not
+// too long, section characters below 0x40 (no Shift_JIS trail byte can end a section early),
+// no byte 0x02 where no callback reads it, and no byte CR, 0x1A or 0xFF, which end or vanish
+// from a template as the programs read it. '[' and '/' exist only where zt-write expands.
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "template.h"
+
 enum class TemplateKind { write_page, view_page, read_page, record };
+
+// How its program reads a kind of template: its callbacks' contract as the program states it,
+// the engine's variant (full: zt-write's) and whether it expands the first line only.
+struct TemplateUse {
+    std::span<const Tolvak_CallbackContract> contract;
+    bool full;
+    bool one_line;
+};
+TemplateUse template_use(TemplateKind kind);
+
+// What a board without its template of this kind does, after ": ".
+inline const char *without_template(TemplateKind kind)
+{
+    return kind == TemplateKind::record ? "its log gets no records" : "its page shows an error";
+}
 
 // The kind of the board template with this file name (zt-write.htm, zt-com3.htm, ...);
 // false for a name that is none of the board's eleven templates.

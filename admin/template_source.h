@@ -1,4 +1,4 @@
-// The board's default templates. They live in the repository (board/templates/) as UTF-8
+// The board's default templates. They live in the repository (admin/templates/) as UTF-8
 // sources that a reviewer can read, and the build carries them inside zt-admin. The two
 // control bytes of the template format are written in a source as visible characters:
 //
@@ -19,7 +19,7 @@ struct DefaultTemplate {
 };
 
 // The page templates zt-write.htm, zt-view.htm, zt-read.htm, then the record templates
-// zt-com1.htm to zt-com8.htm.
+// zt-com1.htm and on, one for each comment log.
 std::span<const DefaultTemplate> default_templates();
 
 // Turns a UTF-8 template source into the bytes a board holds. False, with *problem naming the

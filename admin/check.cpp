@@ -1,35 +1,34 @@
-// Checking a board's files the way the programs read them.
-#include "check.h"
-
+// zt-admin check: whether a board is whole, as an operator wants to know after a crash, a full
+// disk, or a web server that killed a post halfway. It reads the files as the programs read
+// them and names every place where a program would go wrong:
+//
+//   zt/zt-text.txt     present, readable and writable, a whole number of 8-byte posts
+//   zt/zt-jti.txt      present and exactly two lines
+//   zt/zt-com1.txt ..  present, a header the programs can read whose offsets lie in the file,
+//                      and the current lap's records walking from the head offset to the end
+//                      of the file, each ending where its length says
+//   templates          every default template present
+//   lock/zt.lck        absent (a lock that is present is named with its age), lock/ present
+//
+// The previous lap of a log is not examined: a lap that is being overwritten is cut off by
+// design, wherever the newest record ends.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <string_view>
 
-#include "board_dir.h"
+#include "admin.h"
+#include "log_size.h"
 #include "template_check.h"
 #include "template_source.h"
 
 namespace {
 
 using Problems = std::vector<std::string>;
-
-std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char *pattern, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
 
 // Whether the board file name is there as a regular file and, unless bytes is null, can be
 // read into *bytes; otherwise the problem, with what follows from it.
@@ -75,36 +74,6 @@ void check_last_poster(const std::string &dir, Problems *problems)
                                    std::count(bytes.begin(), bytes.end(), '\n')));
 }
 
-// The current lap: records without gaps from the head offset to the end of the file, each
-// a length of four hex digits, a TAB, one line of content and its LF where the length says.
-// The walk goes from line to line; the first record whose length does not describe its line
-// ends the check.
-struct LapCheck {
-    long long head;
-    long long next;         // where the record being read begins
-    long long length = 0;   // its length field
-    long long read = 0;     // its bytes so far
-    bool whole = true;      // the last record ended with its LF
-    bool bad = false;       // the record at next does not end where its length says
-};
-
-void check_record(const CommentLog_Piece &piece, void *context)
-{
-    auto *lap = static_cast<LapCheck *>(context);
-    if (piece.previous || lap->bad)
-        return;
-    if (piece.first) {
-        lap->length = piece.length;
-        lap->read = 5;
-    }
-    lap->read += static_cast<long long>(piece.size);
-    lap->whole = piece.last;
-    if (piece.last && (lap->length < 6 || lap->read != lap->length))
-        lap->bad = true;
-    else if (piece.last)
-        lap->next += lap->length;
-}
-
 void check_log(const std::string &dir, int digit, Problems *problems)
 {
     const std::string name = comment_log_name(digit);
@@ -115,9 +84,9 @@ void check_log(const std::string &dir, int digit, Problems *problems)
         problems->push_back(name + ": cannot be read: it gets no records");
         return;
     }
-    LapCheck lap{log.head, log.head};
-    if (log.header == COMMENT_HEADER_SOUND)
-        CommentLog_Walk(check_record, &lap, true);
+    long long length = -1;
+    const long long fault =
+        log.header == COMMENT_HEADER_SOUND ? CommentLog_FirstFault(&length) : -1;
     CommentLog_Close();
     if (log.header == COMMENT_HEADER_SHORT)
         problems->push_back(format("%s: %lld bytes, too short for its header: it gets no records",
@@ -128,26 +97,27 @@ void check_log(const std::string &dir, int digit, Problems *problems)
                                    "a new lap begins");
     else if (log.header == COMMENT_HEADER_OUT_OF_RANGE)
         problems->push_back(format("%s: the header's offsets %lld and %lld do not both lie in "
-                                   "18 to %lld, the file's size",
-                                   name.c_str(), log.head, log.old_head, log.size));
-    else if ((lap.bad || !lap.whole) && lap.length >= 6)
+                                   "%ld to %lld, the file's size",
+                                   name.c_str(), log.head, log.old_head, COMMENT_HEADER_BYTES,
+                                   log.size));
+    else if (fault >= 0 && length >= 0)
         problems->push_back(format("%s: the record at offset %lld does not end where its length "
                                    "(%lld bytes) says",
-                                   name.c_str(), lap.next, lap.length));
-    else if (lap.bad || !lap.whole || lap.next < log.size)
+                                   name.c_str(), fault, length));
+    else if (fault >= 0)
         problems->push_back(format("%s: the record at offset %lld has no length field: the "
                                    "records from the head offset %lld do not reach the end of "
                                    "the file",
-                                   name.c_str(), lap.next, log.head));
+                                   name.c_str(), fault, log.head));
 }
 
 void check_templates(const std::string &dir, Problems *problems)
 {
     for (const auto &source : default_templates()) {
         const std::string name = std::string(TEMPLATE_DIR) + "/" + source.name;
-        const bool record = std::string_view(source.name).starts_with("zt-com");
-        present(dir, name, record ? ": its log gets no records" : ": its page shows an error",
-                problems);
+        TemplateKind kind;
+        template_kind(source.name, &kind);
+        present(dir, name, (std::string(": ") + without_template(kind)).c_str(), problems);
     }
 }
 
@@ -173,8 +143,8 @@ void check_lock(const std::string &dir, Problems *problems)
                                LOCK_DIR, age < 0 ? 0 : age));
 }
 
-}  // namespace
-
+// The problems of the board in dir, each one line that begins with the file it concerns;
+// empty when the board is sound.
 std::vector<std::string> check_board(const std::string &dir)
 {
     Problems problems;
@@ -192,52 +162,25 @@ std::vector<std::string> check_board(const std::string &dir)
     return problems;
 }
 
-std::string log_size_warning(const std::string &dir, int digit, long long size)
-{
-    const std::string name = record_template_name(digit);
-    std::string bytes;
-    if (size <= COMMENT_HEADER_BYTES || !read_whole_file(board_path(dir, name), &bytes))
-        return "";
-    const LargestRecord largest = largest_record(bytes);
-    if (largest.bytes < 0)
-        return largest.variable.empty()
-                   ? ""
-                   : format("may not hold %lld records of %s, which names the environment "
-                            "variable %s, whose length the request decides",
-                            RECORDS_PER_LOG, name.c_str(), largest.variable.c_str());
-    if (largest.bytes > COMMENT_RECORD_MAX)
-        return format("gets no record from a post with a long name: %s can make records of %lld "
-                      "bytes, over the %ld that a log takes",
-                      name.c_str(), largest.bytes, COMMENT_RECORD_MAX);
-    const long long held = (size - COMMENT_HEADER_BYTES) / largest.bytes;
-    if (held >= RECORDS_PER_LOG)
-        return "";
-    return format("holds %lld of the largest records (%lld bytes) that %s can make, so one post "
-                  "can overwrite more than an eighth of it%s; a log of %lld bytes holds %lld",
-                  held, largest.bytes, name.c_str(), held == 0 ? " or leave no record" : "",
-                  smallest_log(largest.bytes), RECORDS_PER_LOG);
-}
+}  // namespace
 
-int check_command(const std::vector<std::string> &operands)
+int check_command(const Arguments &arguments)
 {
-    if (operands.size() != 1) {
-        fputs("zt-admin: check takes one directory\nusage: zt-admin check DIR\n", stderr);
-        return 2;
-    }
+    const std::string &dir = arguments.dir();
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         const std::string log = comment_log_name(digit);
         struct stat st;
-        if (stat(board_path(operands[0], log).c_str(), &st) != 0)
+        if (stat(board_path(dir, log).c_str(), &st) != 0)
             continue;
         const long long size = st.st_size;
-        if (const std::string warning = log_size_warning(operands[0], digit, size); !warning.empty())
+        if (const std::string warning = log_size_warning(dir, digit, size); !warning.empty())
             fprintf(stderr, "zt-admin: warning: %s (%lld bytes) %s\n", log.c_str(), size,
                     warning.c_str());
     }
-    const std::vector<std::string> problems = check_board(operands[0]);
+    const std::vector<std::string> problems = check_board(dir);
     for (const auto &problem : problems)
         printf("%s\n", problem.c_str());
     if (problems.empty())
-        printf("the board in %s is sound\n", operands[0].c_str());
-    return problems.empty() ? 0 : 1;
+        printf("the board in %s is sound\n", dir.c_str());
+    return problems.empty() ? 0 : EXIT_FAILED;
 }

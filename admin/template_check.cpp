@@ -12,23 +12,24 @@
 #include "commentlog.h"
 #include "encode.h"
 #include "form.h"
+#include "page.h"
+#include "read.h"
+#include "records.h"
 #include "template_engine.h"
+#include "view.h"
 
 namespace {
-
-constexpr int NAME_LIMIT = 19;
-constexpr int ERROR_LINES = 12;  // result codes -1 to -12 of a post
 
 // The reading in progress. The engine's listener and callbacks are plain functions, so it is
 // module state, set up by read_template for one template at a time.
 struct Reading {
-    TemplateKind kind;
+    TemplateUse use;
+    std::span<const Tolvak_CallbackContract> callbacks;  // those that can be called here
     const char *begin;        // the template's bytes
-    int callbacks;            // callback numbers 0 .. callbacks - 1 can be called here
-    bool in_error_line;       // reading one of the write page's error lines
+    bool in_line;             // reading one of the lines that a callback reads
     long long callback;       // the number of the callback directive read last
     int callback_depth;       // the sections around it
-    int post_directives;      // callbacks 0 of the write page
+    int once_directives;      // directives of the callback that reads lines and stands once
     TemplateReading result;
 };
 Reading reading;
@@ -67,11 +68,11 @@ void listen(const TemplateNote &note)
     switch (note.event) {
     case TemplateEvent::text: {
         // A line end ends a record and an error line, but not inside a section.
-        const bool one_line = reading.in_error_line || reading.kind == TemplateKind::record;
+        const bool one_line = reading.in_line || reading.use.one_line;
         for (const char *p = note.from; p < note.to; p++) {
             if (*p == TOLVAK_SECTION_END) {
                 problem(p, "byte 0x02 where no callback reads it: it would be printed");
-                if (!reading.in_error_line)
+                if (!reading.in_line)
                     reading.result.printed_controls.push_back(offset_of(p));
             }
             if (*p == '\n' && one_line && note.depth > 0)
@@ -102,9 +103,9 @@ void listen(const TemplateNote &note)
             problem(note.from, "'%s' directive not closed", directive);
         else if (length == 0)
             problem(note.from, "'%s' directive with an empty name", directive);
-        if (length > NAME_LIMIT)
+        if (length > TOLVAK_NAME_BYTES)
             problem(note.from, "'%s' directive: a name of %lld bytes (at most %d)", directive,
-                    length, NAME_LIMIT);
+                    length, TOLVAK_NAME_BYTES);
         if (memchr(note.from, '\n', static_cast<std::size_t>(length)))
             problem(note.from, "'%s' directive: the name holds a line end", directive);
         break;
@@ -114,23 +115,25 @@ void listen(const TemplateNote &note)
         break;
     case TemplateEvent::callback: {
         const long long n = note.value;
+        const auto count = static_cast<long long>(reading.callbacks.size());
         reading.callback = n;
         reading.callback_depth = note.depth;
-        if (!reading.in_error_line)
+        if (!reading.in_line)
             reading.result.callbacks.push_back({n, offset_of(note.to)});
         if (note.byte != ')')
             problem(note.from, "callback %lld: no ')' after the number", n);
-        if (n < 0 || n >= reading.callbacks) {
-            if (reading.callbacks == 0)
+        if (n < 0 || n >= count) {
+            if (count == 0)
                 problem(note.from, "callback %lld: no callback can be called here", n);
             else
-                problem(note.from, "callback %lld: this template's program has callbacks 0 to %d",
-                        n, reading.callbacks - 1);
-        } else if (reading.kind == TemplateKind::write_page && n == 0) {
-            if (++reading.post_directives > 1)
-                problem(note.from, "callback 0 runs the post and may stand only once");
+                problem(note.from, "callback %lld: this template's program has callbacks 0 to %lld",
+                        n, count - 1);
+        } else if (const auto &c = reading.callbacks[n]; c.argument == Tolvak_Argument::lines) {
+            if (++reading.once_directives > 1)
+                problem(note.from, "callback %lld reads the %ss after it and may stand only once",
+                        n, c.what);
             else if (note.depth > 0)
-                problem(note.from, "callback 0 inside a conditional section");
+                problem(note.from, "callback %lld inside a conditional section", n);
         }
         break;
     }
@@ -169,83 +172,85 @@ const TemplateVariant query_reading = {any_field, nullptr, write_nothing, write_
 
 FILE *sink;
 
-// After the write page's callback 0: the rest of its line, twelve error lines and the 0x02,
-// each error line expanded as the post shows it for its code.
-void read_error_lines(const Tolvak_TemplateStream *in)
+// After a callback that reads lines: the rest of its line, its lines and the 0x02, each line
+// expanded as the program shows it.
+void read_lines(const Tolvak_TemplateStream *in, const Tolvak_CallbackContract &c)
 {
+    const long long n = reading.callback;
     Tolvak_TemplateStream pieces(in->next, static_cast<std::size_t>(in->end - in->next));
     if (const int rest = Tolvak_SkipPast(&pieces, '\n', TOLVAK_SECTION_END); rest != '\n') {
-        problem(in->next, rest == EOF
-                              ? "the template ends on the line of callback 0"
-                              : "byte 0x02 on the line of callback 0, before the error lines");
+        problem(in->next, rest == EOF ? "the template ends on the line of callback %lld"
+                                      : "byte 0x02 on the line of callback %lld, before its lines",
+                n);
         return;
     }
-    for (int k = 1; k <= ERROR_LINES; k++) {
+    const auto callbacks = reading.callbacks;
+    for (int k = 1; k <= c.high; k++) {
         const char *line = pieces.next;
         if (Tolvak_SkipPast(&pieces, '\n', TOLVAK_SECTION_END) != '\n') {
-            problem(line, "%d error lines before 0x02; twelve are needed (codes -1 to -12)",
-                    k - 1);
+            problem(line, "%d %ss before 0x02; %d are needed", k - 1, c.what, c.high);
             return;
         }
         Tolvak_TemplateStream shown(line, static_cast<std::size_t>(in->end - line));
-        reading.in_error_line = true;
-        reading.callbacks = 0;
+        reading.in_line = true;
+        reading.callbacks = {};
         expand_template(full_reading, &shown, sink, {}, '\n');
-        reading.in_error_line = false;
-        reading.callbacks = 2;
+        reading.in_line = false;
+        reading.callbacks = callbacks;
     }
     if (pieces.next == pieces.end || *pieces.next != TOLVAK_SECTION_END)
-        problem(pieces.next, "more than twelve error lines: 0x02 must follow the twelfth");
+        problem(pieces.next, "more than %d %ss: 0x02 must follow the last", c.high, c.what);
 }
 
-// The callbacks read what the programs' callbacks read, through the same readers.
+// The callbacks read what the programs' callbacks read, through their own contracts.
 void read_callback(Tolvak_TemplateStream *in, FILE *)
 {
+    const long long n = reading.callback;
+    const Tolvak_CallbackContract &c = reading.callbacks[n];
     const char *at = in->next;
-    bool closed;
-    switch (reading.kind) {
-    case TemplateKind::write_page:
-        if (reading.callback != 0)
-            break;
-        if (reading.post_directives == 1 && reading.callback_depth == 0)
-            read_error_lines(in);
+    switch (c.argument) {
+    case Tolvak_Argument::none:
+        break;
+    case Tolvak_Argument::byte:
+    case Tolvak_Argument::number: {
+        std::int64_t value;
+        bool closed;
+        const int got = Tolvak_ReadArgument(in, c, &value, &closed);
+        if (got == TOLVAK_ARGUMENT_MISSING)
+            problem(at, "callback %lld needs its %s, as in %s", n, c.what, c.example);
+        else if (got == TOLVAK_ARGUMENT_OUTSIDE)
+            problem(at, "callback %lld: its %s '%c' is none of '%c' to '%c'", n, c.what,
+                    static_cast<int>(value), c.low, c.high);
+        if (got != TOLVAK_ARGUMENT_MISSING && !closed)
+            problem(at, "callback %lld: no ')' after its %s", n, c.what);
+        break;
+    }
+    case Tolvak_Argument::section:
+        // The section is copied or skipped byte for byte.
+        if (!Tolvak_CopySection(in, nullptr))
+            problem(at, "callback %lld: its %s is not closed by 0x02", n, c.what);
+        if (const char *directive = std::find(at, in->next, 0x01); directive != in->next)
+            problem(directive, "callback %lld: a directive in the %s would be printed as it stands",
+                    n, c.what);
+        break;
+    case Tolvak_Argument::lines:
+        if (reading.once_directives == 1 && reading.callback_depth == 0)
+            read_lines(in, c);
         (void)Tolvak_CopySection(in, nullptr);  // the page goes on as after an accepted post
-        break;
-    case TemplateKind::view_page:
-        if (reading.callback == 1) {
-            const int digit = Tolvak_ReadByteArgument(in, &closed);
-            if (digit < 0)
-                problem(at, "callback 1 needs its log's digit, as in (1)");
-            else if (digit < '1' || digit > '8')
-                problem(at, "callback 1: log '%c' is none of the board's logs 1 to 8", digit);
-            if (digit >= 0 && !closed)
-                problem(at, "callback 1: no ')' after the log's digit");
-        } else if (reading.callback == 4) {
-            // The default theme is copied byte for byte when there is no theme file.
-            if (!Tolvak_CopySection(in, nullptr))
-                problem(at, "callback 4: its default theme is not closed by 0x02");
-            const char *directive = std::find(at, in->next, 0x01);
-            if (directive != in->next)
-                problem(directive, "callback 4: a directive in the default theme would be "
-                                   "printed as it stands");
-        }
-        break;
-    case TemplateKind::read_page:
-        if (reading.callback == 1) {
-            std::int64_t offset;
-            if (!Tolvak_ReadNumberArgument(in, &offset, &closed))
-                problem(at, "callback 1 needs its page offset, as in (-1)");
-            else if (!closed)
-                problem(at, "callback 1: no ')' after the offset");
-        }
-        break;
-    case TemplateKind::record:
         break;
     }
 }
 
-constexpr Tolvak_PageCallback reading_callbacks[] = {read_callback, read_callback, read_callback,
-                                                      read_callback, read_callback};
+// A table of one callback, as long as the longest table of the programs.
+constexpr std::size_t MOST_CALLBACKS = std::max({write_page_contract.size(), view_contract.size(),
+                                                 read_contract.size(), comment_contract.size()});
+constexpr auto all_of(Tolvak_PageCallback callback)
+{
+    std::array<Tolvak_PageCallback, MOST_CALLBACKS> table{};
+    table.fill(callback);
+    return table;
+}
+constexpr auto reading_callbacks = all_of(read_callback);
 
 // The longest value a field can have in a post that adds records. A value decodes to no more
 // bytes than it takes in the form, and such a post holds besides at least "four=" and its
@@ -268,21 +273,44 @@ const char *largest_environment(const char *name)
     return "";
 }
 
-template <int width>
-void widest(Tolvak_TemplateStream *, FILE *out)
+// Each record callback writes the widest text that its contract states.
+long long widest_callback;
+bool unbounded;
+
+void note_callback(const TemplateNote &note)
 {
+    if (note.event == TemplateEvent::callback)
+        widest_callback = note.value;
+}
+
+void write_widest(Tolvak_TemplateStream *, FILE *out)
+{
+    const int width = comment_contract[widest_callback].widest;
+    unbounded = unbounded || width < 0;
     fprintf(out, "%*s", width, "");
 }
 
-void see_everything(const TemplateNote &) {}
-
 // Under a listener every section is shown, whatever its field.
 const TemplateVariant largest_reading = {largest_field,    largest_environment, Tolvak_UrlEncode,
-                                         Tolvak_HtmlEscape, '\0', true, see_everything};
-constexpr Tolvak_PageCallback widest_callbacks[] = {widest<RECORD_TIME_BYTES>,
-                                                     widest<RECORD_COLOUR_BYTES>};
+                                         Tolvak_HtmlEscape, '\0', true, note_callback};
+constexpr auto widest_callbacks = all_of(write_widest);
 
 }  // namespace
+
+TemplateUse template_use(TemplateKind kind)
+{
+    switch (kind) {
+    case TemplateKind::write_page:
+        return {write_page_contract, true, false};
+    case TemplateKind::view_page:
+        return {view_contract, false, false};
+    case TemplateKind::read_page:
+        return {read_contract, false, false};
+    case TemplateKind::record:
+        break;
+    }
+    return {comment_contract, true, true};
+}
 
 bool template_kind(std::string_view name, TemplateKind *kind)
 {
@@ -293,7 +321,7 @@ bool template_kind(std::string_view name, TemplateKind *kind)
     else if (name == "zt-read.htm")
         *kind = TemplateKind::read_page;
     else if (name.size() == 11 && name.starts_with("zt-com") && name.ends_with(".htm") &&
-             name[6] >= '1' && name[6] <= '8')
+             name[6] >= '1' && name[6] <= '0' + COMMENT_LOGS)
         *kind = TemplateKind::record;
     else
         return false;
@@ -303,7 +331,8 @@ bool template_kind(std::string_view name, TemplateKind *kind)
 TemplateReading read_template(TemplateKind kind, std::string_view bytes)
 {
     reading = {};
-    reading.kind = kind;
+    reading.use = template_use(kind);
+    reading.callbacks = reading.use.contract;
     // Bytes that the programs drop, or at which they stop reading.
     reading.begin = bytes.data();
     for (const char &c : bytes)
@@ -313,21 +342,20 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes)
     text.resize(Tolvak_TemplateText(text.data(), text.size()));
     reading.begin = text.data();
     Tolvak_TemplateStream in(text.data(), text.size());
-    const bool record = kind == TemplateKind::record;
-    reading.callbacks = kind == TemplateKind::view_page ? 5 : 2;
     // What the expansion writes goes nowhere.
     sink = fopen("/dev/null", "w");
     if (!sink) {
         reading.result.problems.push_back("cannot be checked: /dev/null cannot be opened");
         return std::move(reading.result);
     }
-    const auto table = Tolvak_CallbackTable(reading_callbacks).first(reading.callbacks);
-    const bool full = kind == TemplateKind::write_page || record;
-    expand_template(full ? full_reading : query_reading, &in, sink, table,
-                    record ? '\n' : TOLVAK_TEMPLATE_END);
+    const auto table = Tolvak_CallbackTable(reading_callbacks).first(reading.callbacks.size());
+    expand_template(reading.use.full ? full_reading : query_reading, &in, sink, table,
+                    reading.use.one_line ? '\n' : TOLVAK_TEMPLATE_END);
     (void)fclose(sink);
-    if (kind == TemplateKind::write_page && reading.post_directives == 0)
-        problem(in.end, "no callback 0: the post would never run");
+    for (std::size_t n = 0; n < reading.callbacks.size(); n++)
+        if (reading.callbacks[n].argument == Tolvak_Argument::lines && reading.once_directives == 0)
+            problem(in.end, "no callback %zu: it must stand once, before its %ss", n,
+                    reading.callbacks[n].what);
     reading.begin = nullptr;
     return std::move(reading.result);
 }
@@ -348,10 +376,12 @@ LargestRecord largest_record(std::string_view bytes)
     if (!out)
         return {-1, ""};
     named_variable.clear();
-    expand_template(largest_reading, &in, out, widest_callbacks, '\n');
+    unbounded = false;
+    expand_template(largest_reading, &in, out,
+                    Tolvak_CallbackTable(widest_callbacks).first(comment_contract.size()), '\n');
     const bool written = fclose(out) == 0;
     free(record);
-    if (!named_variable.empty() || !written)
+    if (!named_variable.empty() || !written || unbounded)
         return {-1, named_variable};
     return {static_cast<long long>(size) + COMMENT_RECORD_FRAME_BYTES, ""};
 }

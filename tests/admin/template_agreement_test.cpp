@@ -2,8 +2,9 @@
 // of a template. For a table of odd templates, the callbacks that the check finds on the
 // page's way are those that the engine calls, in order and at the same places, and the 0x02
 // bytes that it finds printed are those the engine writes. The engine runs as the programs
-// run it, with callbacks that read their arguments as the programs' do; this file is built
-// once with each variant of the engine (ZT_FULL_VARIANT: the write page and the records).
+// run it, with callbacks that read their arguments through the programs' own contracts; this
+// file is built once with each variant of the engine (ZT_FULL_VARIANT: the write page and the
+// records).
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,29 +19,35 @@ namespace {
 
 using Calls = std::vector<std::pair<long long, std::size_t>>;
 
-TemplateKind kind;
+std::span<const Tolvak_CallbackContract> contract;
 const char *base;
 Calls calls;
 
-// Callback n, reading what the program's callback n reads (the board page without a theme,
-// the write page after an accepted post).
+// Callback n, reading what the program's callback n reads by its contract (the board page
+// without a theme, the write page after an accepted post).
 template <int N>
 void record(Tolvak_TemplateStream *in, FILE *out)
 {
     calls.push_back({N, static_cast<std::size_t>(in->next - base)});
-    if (kind == TemplateKind::view_page && N == 1)
-        Tolvak_ReadByteArgument(in);
-    if (kind == TemplateKind::view_page && N == 4)
+    std::int64_t value;
+    switch (contract[N].argument) {
+    case Tolvak_Argument::byte:
+    case Tolvak_Argument::number:
+        Tolvak_ReadArgument(in, contract[N], &value);
+        break;
+    case Tolvak_Argument::section:
         Tolvak_CopySection(in, out);
-    std::int64_t offset;
-    if (kind == TemplateKind::read_page && N == 1)
-        Tolvak_ReadNumberArgument(in, &offset);
-    if (kind == TemplateKind::write_page && N == 0)
+        break;
+    case Tolvak_Argument::lines:
         Tolvak_CopySection(in, nullptr);
+        break;
+    case Tolvak_Argument::none:
+        break;
+    }
 }
 
-constexpr Tolvak_PageCallback view_callbacks[] = {record<0>, record<1>, record<2>, record<3>,
-                                                  record<4>};
+constexpr Tolvak_PageCallback callbacks[] = {record<0>, record<1>, record<2>, record<3>,
+                                             record<4>};
 
 struct OddTemplate {
     TemplateKind kind;
@@ -84,18 +91,18 @@ TEST(TemplateCheckAndEngine, AgreeOnEveryCallbackAndEveryControlByte)
     for (const auto &t : odd_templates()) {
         SCOPED_TRACE(testing::PrintToString(t.bytes));
         const TemplateReading reading = read_template(t.kind, t.bytes);
-        const long long table = t.kind == TemplateKind::view_page ? 5 : 2;
+        contract = template_use(t.kind).contract;
+        const auto table = static_cast<long long>(contract.size());
         Calls found;
         for (const auto &[n, at] : reading.callbacks)
             if (n >= 0 && n < table)
                 found.push_back({n, at});
 
-        kind = t.kind;
         calls.clear();
         zt_test::TemplateText in(t.bytes);
         base = in.text.data();
         const std::string page = zt_test::Capture([&](FILE *out) {
-            Tolvak_ExpandTemplate(&in.stream, out, Tolvak_CallbackTable(view_callbacks).first(table),
+            Tolvak_ExpandTemplate(&in.stream, out, Tolvak_CallbackTable(callbacks).first(contract.size()),
                                   t.kind == TemplateKind::record ? '\n' : TOLVAK_TEMPLATE_END);
         });
         EXPECT_EQ(found, calls);

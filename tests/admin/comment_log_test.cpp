@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
-#include "board_dir.h"
+#include "admin.h"
 #include "case_name.h"
 #include "command.h"
 #include "commentlog.h"
@@ -27,10 +27,7 @@ void Append(const std::string &path, const std::vector<std::string> &contents)
 {
     for (const auto &content : contents) {
         ASSERT_EQ(CommentLog_Open(path.c_str()), 0);
-        FILE *record = tmpfile();
-        fwrite(content.data(), 1, content.size(), record);
-        EXPECT_EQ(CommentLog_Append(record), 0) << content;
-        fclose(record);
+        EXPECT_EQ(CommentLog_Append(content.data(), content.size()), 0) << content;
         CommentLog_Close();
     }
 }

@@ -13,21 +13,24 @@ extern char **environ;
 namespace zt_test {
 
 CommandRun RunCommand(const std::vector<std::string> &argv, const std::string &input,
-                      const std::vector<std::string> &environment, int timeout_seconds)
+                      const std::vector<std::string> &environment, int timeout_seconds,
+                      const std::function<void()> &in_child)
 {
     std::vector<std::string> strings = environment;
     for (char **e = environ; *e; e++)
         strings.emplace_back(*e);
     RunOptions options({}, {}, input);
     options.timeout_seconds = timeout_seconds;
+    options.in_child = in_child;
     return RunArgv(argv, strings, options);
 }
 
-CommandRun RunAdmin(const std::vector<std::string> &arguments)
+CommandRun RunAdmin(const std::vector<std::string> &arguments,
+                    const std::function<void()> &in_child)
 {
     std::vector<std::string> argv = {ProgramPath("zt-admin")};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunCommand(argv);
+    return RunCommand(argv, {}, {}, 60, in_child);
 }
 
 std::string SourcePath(const std::string &relative)

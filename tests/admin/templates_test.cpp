@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "board_dir.h"
+#include "admin.h"
+#include "log_size.h"
+#include "post.h"
 #include "template_check.h"
 #include "template_source.h"
 
@@ -57,7 +59,7 @@ TEST(DefaultTemplates, WritePageErrorLinesInCodeOrder)
     std::size_t at = page.find("\x01(0)");
     ASSERT_NE(at, std::string::npos);
     at = page.find('\n', at) + 1;
-    for (int k = 1; k <= 12; k++) {
+    for (int k = 1; k <= -POST_LAST; k++) {
         const std::size_t end = page.find('\n', at);
         const std::string line = page.substr(at, end - at);
         EXPECT_TRUE(line.starts_with("<p class=\"error\" id=\"e" + std::to_string(k) + "\">"))
@@ -157,22 +159,22 @@ TEST(TemplateCheck, FindsTheFaults)
         std::string source;
         std::string fault;  // "" for a sound template
     } cases[] = {
-        {TemplateKind::write_page, WritePage(12), ""},
-        {TemplateKind::write_page, WritePage(12, "<p>␁{four} ␁/confirm/1/#/x#</p>"), ""},
-        {TemplateKind::write_page, WritePage(11), "11 error lines before 0x02"},
-        {TemplateKind::write_page, WritePage(13), "line 14: more than twelve error lines"},
+        {TemplateKind::write_page, WritePage(-POST_LAST), ""},
+        {TemplateKind::write_page, WritePage(-POST_LAST, "<p>␁{four} ␁/confirm/1/#/x#</p>"), ""},
+        {TemplateKind::write_page, WritePage(-POST_LAST - 1), std::to_string(-POST_LAST - 1) + " error lines before 0x02"},
+        {TemplateKind::write_page, WritePage(-POST_LAST + 1), "more than " + std::to_string(-POST_LAST) + " error lines"},
         {TemplateKind::write_page, "<html>no post</html>", "no callback 0"},
-        {TemplateKind::write_page, WritePage(12, "<p>␁(1)</p>"),
+        {TemplateKind::write_page, WritePage(-POST_LAST, "<p>␁(1)</p>"),
          "line 2: callback 1: no callback can be called here"},
-        {TemplateKind::write_page, WritePage(12, "<p>␁/a/1/#/x</p>"),
+        {TemplateKind::write_page, WritePage(-POST_LAST, "<p>␁/a/1/#/x</p>"),
          "a conditional section is not closed"},
-        {TemplateKind::write_page, WritePage(12, "e", "␁(2)"), "callbacks 0 to 1"},
-        {TemplateKind::write_page, WritePage(12, "e", "␁(0)"), "may stand only once"},
+        {TemplateKind::write_page, WritePage(-POST_LAST, "e", "␁(2)"), "callbacks 0 to 1"},
+        {TemplateKind::write_page, WritePage(-POST_LAST, "e", "␁(0)"), "may stand only once"},
         {TemplateKind::write_page, "a␁(0) ␂\n", "byte 0x02 on the line of callback 0"},
         {TemplateKind::view_page, "␁(0)␁(1)(1)␁(2)␁(3)␁(4)default␂", ""},
         {TemplateKind::view_page, "␁(5)", "line 1: callback 5: this template's program has "
                                          "callbacks 0 to 4"},
-        {TemplateKind::view_page, "\n␁(1)(9)", "line 2: callback 1: log '9' is none"},
+        {TemplateKind::view_page, "\n␁(1)(9)", "line 2: callback 1: its log's digit '9' is none of '1' to '8'"},
         {TemplateKind::view_page, "␁(1)", "needs its log's digit"},
         {TemplateKind::view_page, "␁(4)default", "default theme is not closed by 0x02"},
         {TemplateKind::view_page, "␁(4)a␁{x}␂", "a directive in the default theme"},

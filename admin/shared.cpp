@@ -1,0 +1,140 @@
+// What zt-admin's commands share: messages, numbers, times, and the board's files.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "admin.h"
+
+namespace {
+
+// Collects a walk's pieces into whole records, without their LFs.
+void collect(const CommentLog_Piece &piece, void *context)
+{
+    auto *records = static_cast<std::vector<std::string> *>(context);
+    if (piece.first)
+        records->emplace_back();
+    records->back().append(piece.bytes, piece.last ? piece.size - 1 : piece.size);
+}
+
+std::string digit_name(const char *pattern, int digit)
+{
+    char name[64];
+    snprintf(name, sizeof name, pattern, '0' + digit);
+    return name;
+}
+
+}  // namespace
+
+void message(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("zt-admin: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+}
+
+std::string format(const char *pattern, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+long long plain_number(const std::string &s)
+{
+    if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return strtoll(s.c_str(), nullptr, 10);
+}
+
+std::string count(long long n, const char *thing)
+{
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
+std::string board_time(std::time_t t)
+{
+    const char *zone = getenv("TZ");
+    const bool local = zone && *zone;
+    struct tm fields;
+    char text[64];
+    if (!(local ? localtime_r(&t, &fields) : gmtime_r(&t, &fields)) ||
+        !strftime(text, sizeof text, local ? "%Y-%m-%d %H:%M:%S %Z" : "%Y-%m-%d %H:%M:%S UTC",
+                  &fields))
+        return "?";
+    return local ? std::string(text) + " (TZ=" + zone + ")" : text;
+}
+
+std::string board_path(const std::string &dir, std::string_view name)
+{
+    return dir + "/" + std::string(name);
+}
+
+std::string comment_log_name(int digit)
+{
+    return digit_name(COMMENT_LOG, digit);
+}
+
+std::string record_template_name(int digit)
+{
+    return digit_name(RECORD_TEMPLATE, digit);
+}
+
+bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem)
+{
+    FILE *file = fopen(path.c_str(), "wbxe");  // x: only a new file; e: closed on exec
+    if (!file) {
+        *problem = "cannot create " + path + ": " + strerror(errno);
+        return false;
+    }
+    const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (fclose(file) != 0 || !written) {
+        *problem = "cannot write " + path + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool read_whole_file(const std::string &path, std::string *bytes)
+{
+    std::size_t n;
+    char *read = read_board_file(path.c_str(), &n);
+    const bool readable = read != nullptr;
+    bytes->assign(readable ? read : "", readable ? n : 0);
+    free(read);
+    return readable;
+}
+
+bool replace_file(const std::string &path, std::string_view bytes, std::string *problem)
+{
+    const std::string temporary = path + ".new";
+    (void)unlink(temporary.c_str());  // left behind by a run that died; mostly there is none
+    if (!write_new_file(temporary, bytes, problem))
+        return false;
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        *problem = "cannot put in place " + path + ": " + strerror(errno);
+        (void)unlink(temporary.c_str());  // the old file stays in place either way
+        return false;
+    }
+    return true;
+}
+
+bool list_comment_log(const std::string &path, std::vector<std::string> *records,
+                      CommentLog_State *state)
+{
+    records->clear();
+    if (CommentLog_Inspect(path.c_str(), state) != 0)
+        return false;
+    CommentLog_Walk(collect, records);
+    CommentLog_Close();
+    return true;
+}

@@ -1,0 +1,141 @@
+// zt-admin status: the board's state, part by part.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "admin.h"
+#include "log_size.h"
+#include "sjis.h"
+#include "template_check.h"
+#include "template_source.h"
+
+namespace {
+
+void status_text(const std::string &dir)
+{
+    const long long size = text_size(board_path(dir, TEXT_FILE).c_str());
+    if (size < 0) {
+        printf("text         missing: every post is refused (code -11)\n");
+        return;
+    }
+    // Posts are numbered from 1, as export --numbers shows them and redact takes them.
+    const long long posts = size / UNIT_BYTES, pages = text_page_count(size);
+    const std::string numbered = posts == 0   ? ""
+                                 : posts == 1 ? ", numbered 1"
+                                              : ", numbered 1 to " + std::to_string(posts);
+    const std::string page =
+        size > 0 && current_page_bytes(size) == 0
+            ? "full: the next post begins page " + std::to_string(page_being_written(size))
+            : "page " + std::to_string(page_being_written(size)) + " is being written, " +
+                  count(units_left(size), "post") + " left";
+    printf("text         %lld bytes: %s%s; %s, %s\n", size, count(posts, "post").c_str(),
+           numbered.c_str(), count(pages, "page").c_str(), page.c_str());
+    if (size % UNIT_BYTES != 0)
+        printf("             warning: not a whole number of 8-byte posts\n");
+}
+
+void status_theme(const std::string &dir)
+{
+    std::string theme;
+    if (!read_whole_file(board_path(dir, THEME_FILE), &theme)) {
+        printf("theme        none: the board shows its default theme\n");
+        return;
+    }
+    const std::string shown = theme.substr(0, THEME_BYTES);
+    printf("theme        \"%s\" (%zu bytes%s)\n", sjis_to_utf8(shown).c_str(), theme.size(),
+           theme.size() > THEME_BYTES ? ", the first 60 shown" : "");
+}
+
+void status_last_poster(const std::string &dir)
+{
+    std::string bytes;
+    if (!read_whole_file(board_path(dir, LAST_POSTER_FILE), &bytes)) {
+        printf("last poster  missing: every post is refused (code -8)\n");
+        return;
+    }
+    if (bytes == NOBODY_LAST_POSTER) {
+        printf("last poster  nobody yet\n");
+        return;
+    }
+    const LastPoster last = split_last_poster(bytes);
+    printf("last poster  \"%s\" from %s\n", sjis_to_utf8(last.name).c_str(),
+           sjis_to_utf8(last.address).c_str());
+}
+
+void status_lock(const std::string &dir)
+{
+    struct stat st;
+    if (stat(board_path(dir, LOCK_PARENT).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        printf("lock         lock/ is missing: every post is refused (code -5)\n");
+        return;
+    }
+    if (lstat(board_path(dir, LOCK_DIR).c_str(), &st) != 0) {
+        printf("lock         free\n");
+        return;
+    }
+    const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
+    printf("lock         held since %s, %lld s ago%s\n", board_time(st.st_mtime).c_str(), age,
+           age >= LOCK_STALE_SECONDS
+               ? ": every post is refused (code -5) until zt-admin unlock removes it"
+               : "");
+}
+
+void status_logs(const std::string &dir)
+{
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
+        std::vector<std::string> records;
+        CommentLog_State log{};  // size 0 when the log is missing: no warning then
+        if (!list_comment_log(board_path(dir, comment_log_name(digit)), &records, &log))
+            printf("log %d        missing: gets no records\n", digit);
+        else if (log.header == COMMENT_HEADER_SHORT)
+            printf("log %d        %lld bytes, too short for its header: gets no records\n", digit,
+                   log.size);
+        else if (log.header != COMMENT_HEADER_SOUND)
+            printf("log %d        %lld bytes, header %s: the programs will start it afresh\n",
+                   digit, log.size,
+                   log.header == COMMENT_HEADER_UNREADABLE ? "unreadable" : "out of range");
+        else
+            printf("log %d        %lld bytes, %zu record%s\n", digit, log.size, records.size(),
+                   records.size() == 1 ? "" : "s");
+        if (const std::string warning = log_size_warning(dir, digit, log.size); !warning.empty())
+            printf("             warning: this log %s\n", warning.c_str());
+    }
+}
+
+void status_templates(const std::string &dir)
+{
+    int sound = 0;
+    for (const auto &source : default_templates()) {
+        const std::string name = std::string(TEMPLATE_DIR) + "/" + source.name;
+        std::string bytes;
+        TemplateKind kind;
+        template_kind(source.name, &kind);
+        if (!read_whole_file(board_path(dir, name), &bytes)) {
+            printf("template     %s missing: %s\n", name.c_str(), without_template(kind));
+            continue;
+        }
+        const auto problems = check_template(kind, bytes);
+        for (const auto &problem : problems)
+            printf("template     %s %s\n", name.c_str(), problem.c_str());
+        sound += problems.empty();
+    }
+    printf("templates    %d of %zu sound\n", sound, default_templates().size());
+}
+
+}  // namespace
+
+int status_command(const Arguments &arguments)
+{
+    const std::string &dir = arguments.dir();
+    char *absolute = realpath(dir.c_str(), nullptr);
+    printf("board        %s\n", absolute ? absolute : dir.c_str());
+    free(absolute);
+    status_text(dir);
+    status_theme(dir);
+    status_last_poster(dir);
+    status_lock(dir);
+    status_logs(dir);
+    status_templates(dir);
+    return 0;
+}

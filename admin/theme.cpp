@@ -1,0 +1,50 @@
+// zt-admin theme: puts the theme in place, or removes it.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "admin.h"
+#include "kanji.h"
+#include "sjis.h"
+
+int theme_command(const Arguments &arguments)
+{
+    const bool clear = arguments.has("--clear");
+    if (arguments.operands.size() != (clear ? 1 : 2))
+        return usage_error(clear ? "theme --clear takes one directory"
+                                 : "theme takes a directory and one text");
+    const std::string path = board_path(arguments.dir(), THEME_FILE);
+    if (clear) {
+        if (unlink(path.c_str()) == 0) {
+            printf("removed the theme: the board shows its default theme\n");
+        } else if (errno == ENOENT) {
+            printf("no theme was set: the board shows its default theme\n");
+        } else {
+            message("cannot remove %s: %s", path.c_str(), strerror(errno));
+            return EXIT_FAILED;
+        }
+        return 0;
+    }
+    std::string sjis, problem;
+    if (!utf8_to_sjis(arguments.operands[1], &sjis, &problem)) {
+        message("the theme cannot be used: %s", problem.c_str());
+        return EXIT_FAILED;
+    }
+    if (!replace_file(path, sjis, &problem)) {
+        message("%s", problem.c_str());
+        return EXIT_FAILED;
+    }
+    printf("the theme is in place (%zu bytes)\n", sjis.size());
+    if (sjis.empty())
+        message("warning: an empty theme shows nothing; theme --clear brings back the default");
+    if (sjis.size() > THEME_BYTES) {
+        const std::size_t whole = Tolvak_SjisWhole(sjis.data(), sjis.size(), THEME_BYTES);
+        message("warning: the theme has %zu bytes and the board shows only its first %d: "
+                "\"%s\"%s",
+                sjis.size(), THEME_BYTES, sjis_to_utf8(sjis.substr(0, whole)).c_str(),
+                whole < THEME_BYTES ? ", and half of the character after it" : "");
+    }
+    return 0;
+}
