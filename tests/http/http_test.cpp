@@ -178,7 +178,7 @@ TEST(Http, EveryRefusalShowsItsErrorLine)
             << refused.body;
         EXPECT_EQ(Count(refused.body, "class=\"error\""), 1);
         EXPECT_EQ(refused.body.find("id=\"done\""), std::string::npos);
-        EXPECT_TRUE(refused.body.ends_with("</a></p><hr></body></html>\n"));
+        EXPECT_TRUE(refused.body.ends_with("</a></p></main><hr></body></html>\n"));
         EXPECT_EQ(zt_test::FileSize(board / TEXT_FILE), size);
     }
 }
@@ -288,6 +288,7 @@ TEST(Http, ToolsPostTellsWhatHappened)
         std::string out, err;  // parts that must be there
     } cases[] = {
         {{"--url", url, "漢字かな", "太郎"}, 0, "あなたの四文字：「漢字かな」　名前：太郎", ""},
+        {{"--url", url, "--from", "127.0.0.4", "さしすせ"}, 0, "名前：127.0.0.4", ""},
         {{"--url", url, "--from", "127.0.0.3", "&#1;<", "x"}, 1,
          "「&#1;<」は文字数が合いません。", ""},
         {{"--url", url, "--from", "127.0.0.3", "すし🍣"}, 1, "",
@@ -312,7 +313,7 @@ TEST(Http, ToolsPostTellsWhatHappened)
         for (const char *escaped : {"&amp;", "&#38;", "&#60;"})
             EXPECT_EQ(run.out.find(escaped), std::string::npos) << run.out;
     }
-    EXPECT_EQ(ReadFile(board / TEXT_FILE), Sjis("漢字かな"));
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), Sjis("漢字かなさしすせ"));
 }
 
 // tools/serve on a port that is taken says so before it builds, installs or writes anything.
