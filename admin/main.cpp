@@ -32,6 +32,9 @@ const Command commands[] = {
      "  redact DIR N...           replace posts N... (from 1, as export --numbers shows) with\n"
      "                            four full-width spaces\n",
      {}, "a directory and the numbers of the posts to blank", 2, SIZE_MAX, true, redact_command},
+    {"resize",
+     "  resize DIR --log-bytes N  give every comment log N bytes, keeping its newest records\n",
+     {{"--log-bytes", "a number of bytes"}}, "one directory", 1, 1, true, resize_command},
     {"log",
      "  log DIR D                 print comment log D (1 to " + std::to_string(COMMENT_LOGS) +
          ") as UTF-8, newest first\n",

@@ -26,17 +26,8 @@ int redact_command(const Arguments &arguments)
     }
     const std::string lock_path = board_path(dir, LOCK_DIR);
     const BoardLock lock(lock_path.c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir});
-    if (!lock.held()) {
-        if (errno == EEXIST)
-            message("the board is busy: a post holds the lock %s; nothing was changed. Try again "
-                    "in a moment (a lock that stays was left by a post that died: zt-admin "
-                    "status tells its age, zt-admin unlock removes it)",
-                    lock_path.c_str());
-        else
-            message("cannot take the lock %s: %s; nothing was changed", lock_path.c_str(),
-                    strerror(errno));
-        return EXIT_FAILED;
-    }
+    if (!lock.held())
+        return lock_refusal(lock_path);
     const std::string path = board_path(dir, TEXT_FILE);
     const BoardFile text(open_board_file(path.c_str(), O_RDWR));
     std::string bytes;

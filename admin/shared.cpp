@@ -114,6 +114,26 @@ bool read_whole_file(const std::string &path, std::string *bytes)
     return readable;
 }
 
+int lock_refusal(const std::string &lock_path)
+{
+    if (errno == EEXIST)
+        message("the board is busy: a post holds the lock %s; nothing was changed. Try again "
+                "in a moment (a lock that stays was left by a post that died: zt-admin "
+                "status tells its age, zt-admin unlock removes it)",
+                lock_path.c_str());
+    else
+        message("cannot take the lock %s: %s; nothing was changed", lock_path.c_str(),
+                strerror(errno));
+    return EXIT_FAILED;
+}
+
+std::string empty_comment_log(long long bytes)
+{
+    std::string log(static_cast<std::size_t>(bytes), '\0');
+    CommentLog_FormatHeader(log.data(), bytes, bytes);
+    return log;
+}
+
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem)
 {
     const std::string temporary = path + ".new";

@@ -62,5 +62,9 @@ const char *Tolvak_Find(const char *name);
 // after Tolvak_Find.
 const char *Tolvak_FindNext();
 
+// Cuts the value of the first field called name to its first n bytes, in place, when it is
+// longer; the bytes cut off become NUL, as the buffer holds them behind every string.
+void Tolvak_CutValue(const char *name, std::size_t n);
+
 // Releases the buffer and the index; no lookup may follow.
 void Tolvak_Free();
