@@ -12,13 +12,22 @@
 // Exit status: 0 done, 1 the command failed (the message says why), 2 wrong usage.
 #pragma once
 
+// What the commands use all round comes with this header.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "board_files.h"
 #include "commentlog.h"
+#include "sjis.h"
 
 inline constexpr int EXIT_FAILED = 1;
 inline constexpr int EXIT_USAGE = 2;
@@ -28,13 +37,17 @@ inline constexpr long LOCK_STALE_SECONDS = 60;
 
 // The command line after the command name.
 struct Arguments {
-    std::vector<std::string> operands;                         // DIR first
-    std::vector<std::pair<std::string, std::string>> options;  // given, each with its value
+    std::vector<std::string> operands;                            // DIR first
+    std::map<std::string, std::string, std::less<>> options;  // given: the last value of each
 
     const std::string &dir() const { return operands[0]; }
     bool has(std::string_view option) const { return value(option) != nullptr; }
     // The option's value ("" for one that takes none), or null when it was not given.
-    const std::string *value(std::string_view option) const;
+    const std::string *value(std::string_view option) const
+    {
+        const auto given = options.find(option);
+        return given == options.end() ? nullptr : &given->second;
+    }
 };
 
 // An option of a command: "--name", or, when it needs a value, "--name N" and "--name=N".

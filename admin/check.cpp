@@ -12,14 +12,7 @@
 //
 // The previous lap of a log is not examined: a lap that is being overwritten is cut off by
 // design, wherever the newest record ends.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 
 #include "admin.h"
 #include "log_size.h"
@@ -84,6 +77,9 @@ void check_log(const std::string &dir, int digit, Problems *problems)
         problems->push_back(name + ": cannot be read: it gets no records");
         return;
     }
+    // A log too small for its records is whole all the same: a warning, on standard error.
+    if (const std::string warning = log_size_warning(dir, digit, log.size); !warning.empty())
+        message("warning: %s (%lld bytes) %s", name.c_str(), log.size, warning.c_str());
     long long length = -1;
     const long long fault =
         log.header == COMMENT_HEADER_SOUND ? CommentLog_FirstFault(&length) : -1;
@@ -166,21 +162,10 @@ std::vector<std::string> check_board(const std::string &dir)
 
 int check_command(const Arguments &arguments)
 {
-    const std::string &dir = arguments.dir();
-    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
-        const std::string log = comment_log_name(digit);
-        struct stat st;
-        if (stat(board_path(dir, log).c_str(), &st) != 0)
-            continue;
-        const long long size = st.st_size;
-        if (const std::string warning = log_size_warning(dir, digit, size); !warning.empty())
-            fprintf(stderr, "zt-admin: warning: %s (%lld bytes) %s\n", log.c_str(), size,
-                    warning.c_str());
-    }
-    const std::vector<std::string> problems = check_board(dir);
+    const std::vector<std::string> problems = check_board(arguments.dir());
     for (const auto &problem : problems)
         printf("%s\n", problem.c_str());
     if (problems.empty())
-        printf("the board in %s is sound\n", dir.c_str());
+        printf("the board in %s is sound\n", arguments.dir().c_str());
     return problems.empty() ? 0 : EXIT_FAILED;
 }

@@ -1,10 +1,5 @@
 // zt-admin export: the whole text as UTF-8, page by page or post by post.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "admin.h"
-#include "sjis.h"
 
 int export_command(const Arguments &arguments)
 {

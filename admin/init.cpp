@@ -1,11 +1,7 @@
 // zt-admin init: prepares a new board.
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <filesystem>
 
 #include "admin.h"
 #include "log_size.h"
@@ -43,15 +39,6 @@ bool make_directories(const std::string &dir, std::string *problem)
         return false;
     }
     return true;
-}
-
-// Clears away a staging directory after a failure, as far as it can: what stays behind is
-// named .zt-init-PID and holds no board.
-void remove_tree(const std::string &dir, const std::vector<std::string> &files)
-{
-    for (const auto &file : files)
-        (void)unlink(board_path(dir, file).c_str());
-    (void)rmdir(dir.c_str());
 }
 
 // Renames from to a name that must not exist, also not as an empty directory.
@@ -108,21 +95,19 @@ bool prepare_board(const std::string &dir, long long log_bytes, std::string *pro
         return false;
     }
     const std::string staging = board_path(dir, ".zt-init-" + std::to_string(getpid()));
-    std::vector<std::string> written;
     bool made = mkdir(staging.c_str(), 0777) == 0;
     if (!made)
         *problem = system_problem("cannot create", staging);
-    for (std::size_t i = 0; made && i < files.size(); i++) {
+    for (std::size_t i = 0; made && i < files.size(); i++)
         made = write_new_file(board_path(staging, files[i].first), files[i].second, problem);
-        if (made)
-            written.push_back(files[i].first);
-    }
     if (made && !rename_new(staging, zt)) {
         *problem = system_problem("cannot create", zt);
         made = false;
     }
     if (!made) {
-        remove_tree(staging, written);
+        // As far as it can: what stays behind is named .zt-init-PID and holds no board.
+        std::error_code ignored;
+        std::filesystem::remove_all(staging, ignored);
         (void)rmdir(lock.c_str());
     }
     return made;

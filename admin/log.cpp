@@ -1,10 +1,5 @@
 // zt-admin log: a comment log's records as UTF-8, newest first, as the board page lists them.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "admin.h"
-#include "sjis.h"
 
 int log_command(const Arguments &arguments)
 {

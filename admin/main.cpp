@@ -1,10 +1,5 @@
 // zt-admin's table of commands and the preamble they share.
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 
 #include "admin.h"
 #include "log_size.h"
@@ -20,9 +15,11 @@ const Command commands[] = {
      "  theme DIR TEXT            put the theme in place (UTF-8, stored as Shift_JIS)\n"
      "  theme DIR --clear         remove the theme: the board shows its default theme\n",
      {{"--clear", nullptr}}, "a directory and one text", 1, 2, true, theme_command},
-    {"status", "  status DIR                show the text, theme, last poster, lock, logs and templates\n",
+    {"status",
+     "  status DIR                show the text, theme, last poster, lock, logs and templates\n",
      {}, "one directory", 1, 1, true, status_command},
-    {"unlock", "  unlock DIR [--force]      remove a lock left by a post that died (older than a minute)\n",
+    {"unlock",
+     "  unlock DIR [--force]      remove a lock left by a post that died (older than a minute)\n",
      {{"--force", nullptr}}, "one directory", 1, 1, true, unlock_command},
     {"export",
      "  export DIR [--numbers]    print the whole text as UTF-8, one text page per paragraph\n"
@@ -84,7 +81,7 @@ bool parse(const Command &command, int argc, char **argv, Arguments *arguments)
             }
             value = argv[++i];
         }
-        arguments->options.emplace_back(name, value);
+        arguments->options[std::string(name)] = value;
     }
     return true;
 }
@@ -143,15 +140,6 @@ int run(int argc, char **argv)
 int main(int argc, char **argv)
 {
     return finish(run(argc, argv));
-}
-
-const std::string *Arguments::value(std::string_view option) const
-{
-    const std::string *found = nullptr;
-    for (const auto &[name, value] : options)
-        if (name == option)
-            found = &value;  // the last one given counts
-    return found;
 }
 
 int usage_error(const std::string &text)

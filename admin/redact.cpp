@@ -2,13 +2,9 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "admin.h"
 #include "directory.h"
-#include "sjis.h"
 
 // Replaces posts with BLANK_UNIT: every number is checked before anything is written, so that
 // a mistyped one changes nothing.

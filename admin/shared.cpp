@@ -1,11 +1,6 @@
 // What zt-admin's commands share: messages, numbers, times, and the board's files.
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "admin.h"
 

@@ -1,12 +1,8 @@
 // zt-admin status: the board's state, part by part.
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <cstdlib>
 
 #include "admin.h"
 #include "log_size.h"
-#include "sjis.h"
 #include "template_check.h"
 #include "template_source.h"
 

@@ -4,14 +4,10 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
-#include "board_files.h"
-#include "commentlog.h"
+#include "admin.h"
 #include "encode.h"
-#include "form.h"
 #include "kanji.h"
 #include "page.h"
 #include "read.h"
@@ -64,10 +60,10 @@ constexpr const char *missing[] = {
     "conditional section: no '/' after the section character",
 };
 
-void listen(const TemplateNote &note)
+void listen(const Tolvak_TemplateNote &note)
 {
     switch (note.event) {
-    case TemplateEvent::text: {
+    case Tolvak_TemplateEvent::text: {
         // A line end ends a record and an error line, but not inside a section.
         const bool one_line = reading.in_line || reading.use.one_line;
         for (const char *p = note.from; p < note.to; p++) {
@@ -81,7 +77,7 @@ void listen(const TemplateNote &note)
         }
         break;
     }
-    case TemplateEvent::no_directive:
+    case Tolvak_TemplateEvent::no_directive:
         if (note.byte == EOF)
             problem(note.from, "the template ends in a directive");
         else if (note.byte == '[')
@@ -92,7 +88,7 @@ void listen(const TemplateNote &note)
             problem(note.from, "0x01 followed by 0x%02X is no directive: both bytes would vanish",
                     note.byte);
         break;
-    case TemplateEvent::name: {
+    case Tolvak_TemplateEvent::name: {
         // The directive, by the delimiter that should close its name.
         const char *directive = note.value == '}'   ? "{"
                                 : note.value == ']' ? "["
@@ -111,10 +107,10 @@ void listen(const TemplateNote &note)
             problem(note.from, "'%s' directive: the name holds a line end", directive);
         break;
     }
-    case TemplateEvent::incomplete:
+    case Tolvak_TemplateEvent::incomplete:
         problem(note.from, "%s", missing[note.value]);
         break;
-    case TemplateEvent::callback: {
+    case Tolvak_TemplateEvent::callback: {
         const long long n = note.value;
         const auto count = static_cast<long long>(reading.callbacks.size());
         reading.callback = n;
@@ -138,7 +134,7 @@ void listen(const TemplateNote &note)
         }
         break;
     }
-    case TemplateEvent::section: {
+    case Tolvak_TemplateEvent::section: {
         const int c = note.byte;
         if (c <= ' ' || c >= 0x40)
             problem(note.from,
@@ -166,9 +162,9 @@ const char *any_field(const char *)
 
 void write_nothing(const char *, FILE *) {}
 
-const TemplateVariant full_reading = {any_field, any_field, write_nothing, write_nothing,
+const Tolvak_TemplateVariant full_reading = {any_field, any_field, write_nothing, write_nothing,
                                       '\0', true, listen};
-const TemplateVariant query_reading = {any_field, nullptr, write_nothing, write_nothing,
+const Tolvak_TemplateVariant query_reading = {any_field, nullptr, write_nothing, write_nothing,
                                        '&', false, listen};
 
 FILE *sink;
@@ -195,7 +191,7 @@ void read_lines(const Tolvak_TemplateStream *in, const Tolvak_CallbackContract &
         Tolvak_TemplateStream shown(line, static_cast<std::size_t>(in->end - line));
         reading.in_line = true;
         reading.callbacks = {};
-        expand_template(full_reading, &shown, sink, {}, '\n');
+        Tolvak_ExpandWith(full_reading, &shown, sink, {}, '\n');
         reading.in_line = false;
         reading.callbacks = callbacks;
     }
@@ -230,7 +226,7 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
         // The section is copied or skipped byte for byte.
         if (!Tolvak_CopySection(in, nullptr))
             problem(at, "callback %lld: its %s is not closed by 0x02", n, c.what);
-        if (const char *directive = std::find(at, in->next, 0x01); directive != in->next)
+        if (const char *directive = std::find(at, in->next, TOLVAK_DIRECTIVE); directive != in->next)
             problem(directive, "callback %lld: a directive in the %s would be printed as it stands",
                     n, c.what);
         break;
@@ -241,17 +237,6 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
         break;
     }
 }
-
-// A table of one callback, as long as the longest table of the programs.
-constexpr std::size_t MOST_CALLBACKS = std::max({write_page_contract.size(), view_contract.size(),
-                                                 read_contract.size(), comment_contract.size()});
-constexpr auto all_of(Tolvak_PageCallback callback)
-{
-    std::array<Tolvak_PageCallback, MOST_CALLBACKS> table{};
-    table.fill(callback);
-    return table;
-}
-constexpr auto reading_callbacks = all_of(read_callback);
 
 // The longest value a field can have in a post that adds records. A value decodes to no more
 // bytes than it takes in the form, and such a post holds besides at least "four=" and its
@@ -290,9 +275,9 @@ const char *largest_environment(const char *name)
 long long widest_callback;
 bool unbounded;
 
-void note_callback(const TemplateNote &note)
+void note_callback(const Tolvak_TemplateNote &note)
 {
-    if (note.event == TemplateEvent::callback)
+    if (note.event == Tolvak_TemplateEvent::callback)
         widest_callback = note.value;
 }
 
@@ -304,41 +289,35 @@ void write_widest(Tolvak_TemplateStream *, FILE *out)
 }
 
 // Under a listener every section is shown, whatever its field.
-const TemplateVariant largest_reading = {largest_field,    largest_environment, Tolvak_UrlEncode,
-                                         Tolvak_HtmlEscape, '\0', true, note_callback};
-constexpr auto widest_callbacks = all_of(write_widest);
+const Tolvak_TemplateVariant largest_reading = {
+    largest_field, largest_environment, Tolvak_UrlEncode, Tolvak_HtmlEscape, '\0', true,
+    note_callback};
 
 }  // namespace
 
 TemplateUse template_use(TemplateKind kind)
 {
-    switch (kind) {
-    case TemplateKind::write_page:
-        return {write_page_contract, true, false};
-    case TemplateKind::view_page:
-        return {view_contract, false, false};
-    case TemplateKind::read_page:
-        return {read_contract, false, false};
-    case TemplateKind::record:
-        break;
-    }
-    return {comment_contract, true, true};
+    static const TemplateUse uses[] = {{write_page_contract, true, false},  // in kind's order
+                                       {view_contract, false, false},
+                                       {read_contract, false, false},
+                                       {comment_contract, true, true}};
+    return uses[static_cast<int>(kind)];
 }
 
 bool template_kind(std::string_view name, TemplateKind *kind)
 {
-    if (name == "zt-write.htm")
-        *kind = TemplateKind::write_page;
-    else if (name == "zt-view.htm")
-        *kind = TemplateKind::view_page;
-    else if (name == "zt-read.htm")
-        *kind = TemplateKind::read_page;
-    else if (name.size() == 11 && name.starts_with("zt-com") && name.ends_with(".htm") &&
-             name[6] >= '1' && name[6] <= '0' + COMMENT_LOGS)
-        *kind = TemplateKind::record;
-    else
-        return false;
-    return true;
+    std::vector<std::pair<std::string, TemplateKind>> templates = {
+        {WRITE_TEMPLATE, TemplateKind::write_page},
+        {VIEW_TEMPLATE, TemplateKind::view_page},
+        {READ_TEMPLATE, TemplateKind::read_page}};
+    for (int log = 1; log <= COMMENT_LOGS; log++)
+        templates.emplace_back(record_template_name(log), TemplateKind::record);
+    for (const auto &[path, its_kind] : templates)
+        if (path == std::string(TEMPLATE_DIR) + "/" + std::string(name)) {
+            *kind = its_kind;
+            return true;
+        }
+    return false;
 }
 
 TemplateReading read_template(TemplateKind kind, std::string_view bytes)
@@ -361,9 +340,9 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes)
         reading.result.problems.push_back("cannot be checked: /dev/null cannot be opened");
         return std::move(reading.result);
     }
-    const auto table = Tolvak_CallbackTable(reading_callbacks).first(reading.callbacks.size());
-    expand_template(reading.use.full ? full_reading : query_reading, &in, sink, table,
-                    reading.use.one_line ? '\n' : TOLVAK_TEMPLATE_END);
+    const std::vector<Tolvak_PageCallback> table(reading.callbacks.size(), read_callback);
+    Tolvak_ExpandWith(reading.use.full ? full_reading : query_reading, &in, sink, table,
+                      reading.use.one_line ? '\n' : TOLVAK_TEMPLATE_END);
     (void)fclose(sink);
     for (std::size_t n = 0; n < reading.callbacks.size(); n++)
         if (reading.callbacks[n].argument == Tolvak_Argument::lines && reading.once_directives == 0)
@@ -390,8 +369,8 @@ LargestRecord largest_record(std::string_view bytes)
         return {-1, ""};
     named_variable.clear();
     unbounded = false;
-    expand_template(largest_reading, &in, out,
-                    Tolvak_CallbackTable(widest_callbacks).first(comment_contract.size()), '\n');
+    const std::vector<Tolvak_PageCallback> table(comment_contract.size(), write_widest);
+    Tolvak_ExpandWith(largest_reading, &in, out, table, '\n');
     const bool written = fclose(out) == 0;
     free(record);
     if (!named_variable.empty() || !written || unbounded)

@@ -4,14 +4,14 @@
 #include <cstdio>
 
 #include "sjis.h"
+#include "template.h"
 
 namespace {
 
-// The UTF-8 forms of U+2401 and U+2402, and the bytes they stand for.
+// The UTF-8 forms of U+2401 and U+2402, the pictures of TOLVAK_DIRECTIVE and
+// TOLVAK_SECTION_END.
 constexpr std::string_view DIRECTIVE_PICTURE = "\xE2\x90\x81";
 constexpr std::string_view SECTION_END_PICTURE = "\xE2\x90\x82";
-constexpr char DIRECTIVE = 0x01;
-constexpr char SECTION_END = 0x02;
 
 }  // namespace
 
@@ -36,10 +36,10 @@ bool template_to_board(std::string_view source, std::string *bytes, std::string 
         line += c == '\n';
         const std::string_view rest = source.substr(i);
         if (rest.starts_with(DIRECTIVE_PICTURE)) {
-            text += DIRECTIVE;
+            text += static_cast<char>(TOLVAK_DIRECTIVE);
             i += DIRECTIVE_PICTURE.size() - 1;
         } else if (rest.starts_with(SECTION_END_PICTURE)) {
-            text += SECTION_END;
+            text += static_cast<char>(TOLVAK_SECTION_END);
             i += SECTION_END_PICTURE.size() - 1;
         } else {
             text += static_cast<char>(c);

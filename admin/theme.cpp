@@ -1,15 +1,8 @@
 // zt-admin theme: puts the theme in place, or removes it. The board page shows the theme
 // file's first THEME_BYTES bytes as they are, so a longer theme is cut to the whole characters
 // among them: the page never shows half a double-byte character.
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "admin.h"
 #include "kanji.h"
-#include "sjis.h"
 
 int theme_command(const Arguments &arguments)
 {

@@ -1,11 +1,4 @@
 // zt-admin unlock: removes a lock left by a post that died.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "admin.h"
 
 int unlock_command(const Arguments &arguments)

@@ -46,6 +46,21 @@ inline constexpr int NAME_CHARACTERS = 64;
 inline constexpr int COMMENT_LOGS = 8;
 static_assert(COMMENT_LOGS >= 1 && COMMENT_LOGS <= 9, "a log is named by one digit");
 
+// The largest form zt-write takes: the largest that the board page sends, with room to spare,
+// and no more, since a value's bytes reach the comment records (zt-admin sizes the logs by
+// this limit). The board page's form at its largest, every byte %-escaped:
+//   prev=N        5 +  19   the text's size, at most 19 digits
+//   &four=V       6 +  56   4 characters (maxlength="4", counted in UTF-16 units); the widest
+//                           is one that Shift_JIS lacks, which a browser sends as "&#NNNNN;",
+//                           8 bytes and 14 escaped
+//   &namae=V      7 + 896   64 such characters (maxlength="64"); in the three codes themselves
+//                           a character takes at most 3 bytes (EUC-JP's JIS X 0212, 9 escaped)
+//                           or, in JIS shifting at every character, 4.5 (13.5 escaped)
+//   &confirm=1   10
+// That is 999 bytes at most (983 measured, a 64-character Hangul name with "check only"),
+// 25 under the limit.
+inline constexpr std::size_t MAX_POST_BYTES = 1024;
+
 // The longest address text in REMOTE_ADDR: IPv6 with an IPv4 tail.
 inline constexpr std::string_view LONGEST_ADDRESS = "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255";
 

@@ -14,8 +14,6 @@ std::uint16_t Tolvak_DataCount;
 char **Tolvak_DataIndex;
 char **Tolvak_Cursor;
 
-static_assert(MAX_POST_BYTES + 1 <= UINT16_MAX, "the entry count must not wrap");
-
 // Ends the string that began at start and whose decoded text ends before w: line ends at its
 // end are taken back, and every byte from there up to and including last becomes NUL.
 static void end_string(std::size_t start, std::size_t w, std::size_t last)
@@ -94,16 +92,17 @@ static void parse(std::size_t length)
     Tolvak_ToSjis();
 }
 
-void Tolvak_ReadPost()
+void Tolvak_ReadPost(std::size_t limit)
 {
+    limit = limit < TOLVAK_MOST_FORM_BYTES ? limit : TOLVAK_MOST_FORM_BYTES;
     const char *declared = getenv("CONTENT_LENGTH");
     if (!declared)
         Tolvak_Error("environmental value CONTENT_LENGTH is not defined.");
     const std::int64_t n = Tolvak_Decimal(declared);
     if (n < 0)
         Tolvak_Error("CONTENT_LENGTH is negative.");
-    if (static_cast<std::uint64_t>(n) > MAX_POST_BYTES)
-        Tolvak_Error("The form is too large: CONTENT_LENGTH is over %zu bytes.", MAX_POST_BYTES);
+    if (static_cast<std::uint64_t>(n) > limit)
+        Tolvak_Error("The form is too large: CONTENT_LENGTH is over %zu bytes.", limit);
     const std::size_t length = static_cast<std::size_t>(n);
     Tolvak_Data = static_cast<char *>(malloc(length + 3));
     if (!Tolvak_Data)
@@ -124,14 +123,15 @@ void Tolvak_ReadPost()
     parse(got);
 }
 
-void Tolvak_ReadGet()
+void Tolvak_ReadGet(std::size_t limit)
 {
+    limit = limit < TOLVAK_MOST_FORM_BYTES ? limit : TOLVAK_MOST_FORM_BYTES;
     const char *query = getenv("QUERY_STRING");
     if (!query)
         query = "";
     const std::size_t length = strlen(query);
-    if (length > MAX_POST_BYTES)
-        Tolvak_Error("The form is too large: QUERY_STRING is over %zu bytes.", MAX_POST_BYTES);
+    if (length > limit)
+        Tolvak_Error("The form is too large: QUERY_STRING is over %zu bytes.", limit);
     Tolvak_Data = static_cast<char *>(malloc(length + 3));
     if (!Tolvak_Data)
         Tolvak_Error("Can't allocate enough memory (GET).");

@@ -26,20 +26,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The largest request the intake accepts: the largest form that the board page sends, with
-// room to spare, and no more, since a value's bytes reach the comment records (zt-admin sizes
-// the logs by this limit). The board page's form at its largest, every byte %-escaped:
-//   prev=N        5 +  19   the text's size, at most 19 digits
-//   &four=V       6 +  56   4 characters (maxlength="4", counted in UTF-16 units); the widest
-//                           is one that Shift_JIS lacks, which a browser sends as "&#NNNNN;",
-//                           8 bytes and 14 escaped
-//   &namae=V      7 + 896   64 such characters (maxlength="64"); in the three codes themselves
-//                           a character takes at most 3 bytes (EUC-JP's JIS X 0212, 9 escaped)
-//                           or, in JIS shifting at every character, 4.5 (13.5 escaped)
-//   &confirm=1   10
-// That is 999 bytes at most (983 measured, a 64-character Hangul name with "check only"),
-// 25 under the limit. It also keeps the 16-bit entry count (separators + 1) far from wrapping.
-inline constexpr std::size_t MAX_POST_BYTES = 1024;
+// The largest limit a caller may set: it keeps the 16-bit entry count (separators + 1) from
+// wrapping.
+inline constexpr std::size_t TOLVAK_MOST_FORM_BYTES = UINT16_MAX - 1;
 
 extern char *Tolvak_Data;               // the request buffer, n + 3 bytes
 extern std::uint16_t Tolvak_DataCount;  // entries in complete name/value pairs (even)
@@ -47,12 +36,13 @@ extern char **Tolvak_DataIndex;         // the field index, Tolvak_DataCount + 3
 extern char **Tolvak_Cursor;            // the name entry where the last search stopped
 
 // Reads CONTENT_LENGTH bytes of standard input and parses them. Returns only on success; an
-// unset, negative or too large CONTENT_LENGTH, or no memory, ends the run with the error page.
-// A body shorter than announced ends at the bytes that arrived.
-void Tolvak_ReadPost();
+// unset or negative CONTENT_LENGTH, one over the caller's limit (at most
+// TOLVAK_MOST_FORM_BYTES), or no memory ends the run with the error page. A body shorter than
+// announced ends at the bytes that arrived.
+void Tolvak_ReadPost(std::size_t limit);
 
 // The same over QUERY_STRING (unset reads as empty).
-void Tolvak_ReadGet();
+void Tolvak_ReadGet(std::size_t limit);
 
 // The value of the first field called name (possibly empty), or null when there is no such
 // field or it has no value. Names compare byte for byte. Leaves the cursor on that field.

@@ -6,7 +6,7 @@
 #include "form.h"
 #include "kanji.h"
 
-KanjiCode Tolvak_LastCode = KANJI_SJIS;
+Tolvak_KanjiCode Tolvak_LastCode = KANJI_SJIS;
 
 namespace {
 
@@ -30,9 +30,9 @@ constexpr bool sjis_only_lead(unsigned c)
 // The first pass of detection over the whole buffer; KANJI_EUC_OR_SJIS when it found only
 // bytes that both EUC-JP and Shift_JIS can hold. Every byte is checked against the sentinel
 // before its value decides anything, so the scan never reads past it.
-KanjiCode scan(const unsigned char *p)
+Tolvak_KanjiCode scan(const unsigned char *p)
 {
-    KanjiCode guess = KANJI_NONE;
+    Tolvak_KanjiCode guess = KANJI_NONE;
     for (;;) {
         const unsigned c = p[0];
         if (c == SENTINEL)
@@ -107,7 +107,7 @@ KanjiCode scan(const unsigned char *p)
 
 // The second pass when the first stayed undecided: EUC-JP if two kana stand in a row in
 // EUC-JP (lead bytes A4 hiragana, A5 katakana), else still undecided.
-KanjiCode tie_break(const unsigned char *p)
+Tolvak_KanjiCode tie_break(const unsigned char *p)
 {
     for (;;) {
         const unsigned c = p[0];
@@ -280,10 +280,10 @@ const unsigned char *slot_end(std::size_t k)
 
 }  // namespace
 
-KanjiCode Tolvak_DetectCode(const char *data)
+Tolvak_KanjiCode Tolvak_DetectCode(const char *data)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
-    KanjiCode code = scan(bytes);
+    Tolvak_KanjiCode code = scan(bytes);
     if (code == KANJI_EUC_OR_SJIS)
         code = tie_break(bytes);
     if (code == KANJI_EUC_OR_SJIS)
@@ -297,7 +297,7 @@ void Tolvak_ToSjis()
 {
     if (!Tolvak_Data || !Tolvak_DataIndex)
         return;
-    const KanjiCode code = Tolvak_DetectCode(Tolvak_Data);
+    const Tolvak_KanjiCode code = Tolvak_DetectCode(Tolvak_Data);
     if (code == KANJI_NONE)
         return;
     for (std::size_t k = 0; k < Tolvak_DataCount; k++) {

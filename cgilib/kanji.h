@@ -1,8 +1,8 @@
 // Japanese character-code detection and conversion: the last step of the full intake. The
 // code of a request (7-bit JIS, EUC-JP or Shift_JIS) is decided from the bytes of the whole
 // request buffer, and every name and value of a complete pair is rewritten in place, inside
-// its slot, into the board's internal code: Shift_JIS in which every kana is full-width, so
-// that four characters are always eight bytes. Nothing is allocated; the only state is the
+// its slot, into Shift_JIS in which every kana is full-width, so that every kana of the
+// result takes two bytes. Nothing is allocated; the only state is the
 // answer of the last decided detection.
 //
 // What a byte can be in each code (JIS X 0208 row r and cell c, both 1-94):
@@ -35,7 +35,7 @@
 #include <cstddef>
 #include <cstdint>
 
-enum KanjiCode : int {
+enum Tolvak_KanjiCode : int {
     KANJI_NONE = 0,         // no evidence of a Japanese multi-byte code; nothing converts
     KANJI_JIS = 1,          // 7-bit JIS: two-byte characters between escape sequences
     KANJI_EUC = 2,          // EUC-JP
@@ -46,7 +46,7 @@ enum KanjiCode : int {
 // The answer of the last decided detection (EUC-JP or Shift_JIS), and the answer to an
 // undecided one. Starts as KANJI_SJIS, so in a fresh process an undecided request is
 // Shift_JIS.
-extern KanjiCode Tolvak_LastCode;
+extern Tolvak_KanjiCode Tolvak_LastCode;
 
 // Whether the Shift_JIS byte c is a lead byte, which takes the byte after it along.
 constexpr bool Tolvak_IsSjisLead(unsigned char c)
@@ -112,7 +112,7 @@ inline constexpr std::array<std::uint16_t, 63> Tolvak_KanaTable = {
 // Detects the code of the request buffer that starts at data, reading up to its sentinel CR
 // and never past it: KANJI_NONE, KANJI_JIS, KANJI_EUC or KANJI_SJIS. A decided EUC-JP or
 // Shift_JIS answer is stored in Tolvak_LastCode; an undecided one is taken from it.
-KanjiCode Tolvak_DetectCode(const char *data);
+Tolvak_KanjiCode Tolvak_DetectCode(const char *data);
 
 // Detects the code of the request buffer and converts the strings of the first
 // Tolvak_DataCount entries of the field index in place, each inside its slot and ended by a

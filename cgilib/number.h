@@ -1,5 +1,5 @@
-// Reading the numbers a request carries. Decimal numbers (CONTENT_LENGTH, the form's prev,
-// the read page's wa) follow one plain rule: leading white space, an optional sign, then
+// Reading the numbers a request carries. Decimal numbers (CONTENT_LENGTH, a form's or a
+// query string's values) follow one plain rule: leading white space, an optional sign, then
 // decimal digits up to the first other byte; no digits give 0. Unlike atoi, a value beyond the
 // range saturates instead of being undefined, so a hostile number is simply a very large one.
 // Hex digits are those of %xx escapes.

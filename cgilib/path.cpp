@@ -1,5 +1,5 @@
 // The path builder. Tolvak_BaseDir itself is defined per configuration by the build: the full
-// configuration's holds the build setting ZT_BASE_DIR, the query-string configuration's is empty.
+// configuration's holds the build variable TOLVAK_BASE_DIR, the query-string one's is empty.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>

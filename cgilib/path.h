@@ -1,7 +1,7 @@
 // The path builder, through which every data file and template is named: a relative path
 // formatted behind the compiled-in base directory, into one static buffer. Every call
 // overwrites the previous result, so a caller uses a built path before it builds the next.
-// The full configuration's base is the build setting ZT_BASE_DIR, the query-string
+// The full configuration's base is the build variable TOLVAK_BASE_DIR, the query-string
 // configuration's is empty (paths relative to the working directory).
 #pragma once
 

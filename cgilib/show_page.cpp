@@ -7,7 +7,7 @@
 
 // The page goes out in one write where it fits: a web server reads a CGI program's response
 // through a pipe, and each write wakes it, which costs more than the write itself. glibc
-// gives a pipe a 4 KiB buffer, so the board page left in a dozen writes. A pipe holds
+// gives a pipe a 4 KiB buffer, so a page of 48 KB left in a dozen writes. A pipe holds
 // 64 KiB; a longer page leaves in pieces of that size. Only the pages that a response fills
 // are ever touched.
 static char page_buffer[64 * 1024];

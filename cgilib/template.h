@@ -58,7 +58,7 @@ enum class Tolvak_Argument {
 
 struct Tolvak_CallbackContract {
     Tolvak_Argument argument = Tolvak_Argument::none;
-    const char *what = nullptr;     // the argument, for a checker's messages ("page offset")
+    const char *what = nullptr;     // the argument, for a checker's messages ("offset")
     const char *example = nullptr;  // a byte or number argument as a template writes it
     int low = 0, high = 0;          // byte: the bytes it takes; lines: how many lines (high)
     int widest = -1;                // the most bytes the callback writes, where it says
@@ -70,6 +70,9 @@ inline constexpr int TOLVAK_ARGUMENT_OUTSIDE = -2;  // a byte outside low to hig
 
 // The terminator that expands a whole template: the end of the stream reads as 255.
 inline constexpr int TOLVAK_TEMPLATE_END = 255;
+
+// The byte that introduces a directive.
+inline constexpr int TOLVAK_DIRECTIVE = 0x01;
 
 // The byte that closes a stretch of template which a callback writes or skips.
 inline constexpr int TOLVAK_SECTION_END = 0x02;

@@ -14,26 +14,24 @@
 namespace {
 
 // A name and its NUL.
-constexpr int NAME_BYTES = TOLVAK_NAME_BYTES + 1;
+constexpr int NAME_BUFFER = TOLVAK_NAME_BYTES + 1;
 
 // Conditional sections nest by recursion; deeper ones are skipped so that no template can
 // exhaust the stack.
 constexpr int MAX_SECTION_DEPTH = 64;
 
-constexpr int DIRECTIVE = 0x01;
-
 // A name read from a directive, and the byte that ended it (a delimiter, or EOF).
 struct Name {
-    char text[NAME_BYTES];
+    char text[NAME_BUFFER];
     int length;     // bytes read, also past the buffer
     int end;
 
     // An empty name, or one longer than the format allows, names nothing.
-    bool usable() const { return length > 0 && length < NAME_BYTES; }
+    bool usable() const { return length > 0 && length < NAME_BUFFER; }
 };
 
-void note(const TemplateVariant &variant, TemplateEvent event, const char *from, const char *to,
-          int byte = 0, std::int64_t value = 0, int depth = 0)
+void note(const Tolvak_TemplateVariant &variant, Tolvak_TemplateEvent event, const char *from,
+          const char *to, int byte = 0, std::int64_t value = 0, int depth = 0)
 {
     if (variant.listen)
         variant.listen({event, from, to, byte, value, depth});
@@ -54,7 +52,7 @@ const char *find_either(const char *from, const char *end, int a, int b)
 
 // Reads a name up to its delimiter (or the other one, where a list allows two), which is
 // consumed. A name too long for the buffer is read to its end all the same and names nothing.
-void read_name(const TemplateVariant &variant, Tolvak_TemplateStream *in, int delimiter,
+void read_name(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in, int delimiter,
                Name *name, int other = EOF)
 {
     const char *from = in->next;
@@ -65,12 +63,12 @@ void read_name(const TemplateVariant &variant, Tolvak_TemplateStream *in, int de
             name->end = c;
             break;
         }
-        if (name->length < NAME_BYTES - 1)
+        if (name->length < NAME_BUFFER - 1)
             name->text[name->length] = static_cast<char>(c);
         name->length++;
     }
-    name->text[name->length < NAME_BYTES ? name->length : 0] = '\0';
-    note(variant, TemplateEvent::name, from, from + name->length, name->end, delimiter);
+    name->text[name->length < NAME_BUFFER ? name->length : 0] = '\0';
+    note(variant, Tolvak_TemplateEvent::name, from, from + name->length, name->end, delimiter);
 }
 
 // Consumes the byte c when it comes next; any other byte stays unread.
@@ -82,12 +80,12 @@ bool expect(Tolvak_TemplateStream *in, int c)
     return true;
 }
 
-bool is_empty(const TemplateVariant &variant, const char *value)
+bool is_empty(const Tolvak_TemplateVariant &variant, const char *value)
 {
     return *value == '\0' || *value == variant.value_end;
 }
 
-void query_string(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out)
+void query_string(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out)
 {
     bool first = true;
     Name name;
@@ -108,10 +106,10 @@ void query_string(const TemplateVariant &variant, Tolvak_TemplateStream *in, FIL
     }
 }
 
-bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
+bool expand(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
             Tolvak_CallbackTable table, int terminator, int depth);
 
-void section(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
+void section(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
              Tolvak_CallbackTable table, int depth)
 {
     Name name;
@@ -120,16 +118,18 @@ void section(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *ou
         return;
     std::int64_t flag;
     if (!Tolvak_ReadNumber(in, &flag) || !expect(in, '/')) {
-        note(variant, TemplateEvent::incomplete, in->next, in->next, '/', PART_FLAG);
+        note(variant, Tolvak_TemplateEvent::incomplete, in->next, in->next, '/', TOLVAK_PART_FLAG);
         return;
     }
     const int c = Tolvak_GetByte(in);
     if (c == EOF) {
-        note(variant, TemplateEvent::incomplete, in->next, in->next, '/', PART_CHARACTER);
+        note(variant, Tolvak_TemplateEvent::incomplete, in->next, in->next, '/',
+             TOLVAK_PART_CHARACTER);
         return;
     }
     if (!expect(in, '/'))  // tolerated: the byte there is the body's first
-        note(variant, TemplateEvent::incomplete, in->next, in->next, '/', PART_SECTION);
+        note(variant, Tolvak_TemplateEvent::incomplete, in->next, in->next, '/',
+             TOLVAK_PART_SECTION);
     if (name.length == 0)
         return;  // the form is consumed and the body is plain text
     const bool present = name.usable() && variant.find(name.text);
@@ -138,12 +138,12 @@ void section(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *ou
     const bool closed = skip || depth >= MAX_SECTION_DEPTH
                             ? Tolvak_SkipPast(in, c, c) != EOF
                             : expand(variant, in, out, table, c, depth + 1);
-    note(variant, TemplateEvent::section, body, in->next, c, closed, depth);
+    note(variant, Tolvak_TemplateEvent::section, body, in->next, c, closed, depth);
 }
 
 // Expands until the terminator; true when the terminator ended the expansion, false at the
 // end of the template.
-bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
+bool expand(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
             Tolvak_CallbackTable table, int terminator, int depth)
 {
     terminator &= 0xFF;
@@ -151,10 +151,10 @@ bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out
     for (;;) {
         // The plain run up to the next 0x01 or terminator goes out at once.
         const char *from = in->next;
-        const char *stop = find_either(from, in->end, DIRECTIVE, terminator);
+        const char *stop = find_either(from, in->end, TOLVAK_DIRECTIVE, terminator);
         if (stop != from) {
             fwrite_unlocked(from, 1, static_cast<std::size_t>(stop - from), out);
-            note(variant, TemplateEvent::text, from, stop, 0, 0, depth);
+            note(variant, Tolvak_TemplateEvent::text, from, stop, 0, 0, depth);
         }
         in->next = stop;
         const int b = Tolvak_GetByte(in);
@@ -179,11 +179,13 @@ bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out
         case '(': {
             std::int64_t n;
             if (!Tolvak_ReadNumber(in, &n)) {
-                note(variant, TemplateEvent::incomplete, in->next, in->next, '(', PART_NUMBER);
+                note(variant, Tolvak_TemplateEvent::incomplete, in->next, in->next, '(',
+                     TOLVAK_PART_NUMBER);
                 break;
             }
             const bool closed = expect(in, ')');
-            note(variant, TemplateEvent::callback, stop, in->next, closed ? ')' : EOF, n, depth);
+            note(variant, Tolvak_TemplateEvent::callback, stop, in->next, closed ? ')' : EOF, n,
+                 depth);
             if (n >= 0 && static_cast<std::uint64_t>(n) < table.size() && table[n])
                 table[n](in, out);
             break;
@@ -195,7 +197,7 @@ bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out
             query_string(variant, in, out);
             break;
         default:  // not a selector, or the end: the 0x01 and this byte vanish
-            note(variant, TemplateEvent::no_directive, stop, in->next, selector);
+            note(variant, Tolvak_TemplateEvent::no_directive, stop, in->next, selector);
             if (selector == EOF)
                 return false;
             break;
@@ -205,7 +207,7 @@ bool expand(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out
 
 }  // namespace
 
-void expand_template(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
+void Tolvak_ExpandWith(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
                      Tolvak_CallbackTable table, int terminator)
 {
     expand(variant, in, out, table, terminator, 0);

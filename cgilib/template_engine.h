@@ -16,27 +16,27 @@
 // The longest name that a directive holds.
 inline constexpr int TOLVAK_NAME_BYTES = 19;
 
-enum class TemplateEvent {
+enum class Tolvak_TemplateEvent {
     text,          // [from, to) copied as text
     no_directive,  // 0x01 and the byte at from vanished (byte: that byte, or EOF at the end)
     name,          // a name [from, to); byte: what ended it (EOF at the end); value: the
                    // delimiter that should have
-    incomplete,    // a part of a directive did not come at from; value: which (TemplatePart)
+    incomplete,    // a part of a directive did not come at from; value: which (Tolvak_TemplatePart)
     callback,      // a callback directive, [from, to) its bytes; value: its number; byte: ')'
                    // when it was closed, else EOF
     section,       // a section body [from, to) with character byte; value 1 when byte ended it
 };
 
 // The parts of a directive whose absence `incomplete` tells.
-enum TemplatePart : int {
-    PART_NUMBER,     // a callback's number
-    PART_FLAG,       // a section's flag, or the '/' after it
-    PART_CHARACTER,  // a section's character
-    PART_SECTION,    // the '/' after a section's character (tolerated)
+enum Tolvak_TemplatePart : int {
+    TOLVAK_PART_NUMBER,     // a callback's number
+    TOLVAK_PART_FLAG,       // a section's flag, or the '/' after it
+    TOLVAK_PART_CHARACTER,  // a section's character
+    TOLVAK_PART_SECTION,    // the '/' after a section's character (tolerated)
 };
 
-struct TemplateNote {
-    TemplateEvent event;
+struct Tolvak_TemplateNote {
+    Tolvak_TemplateEvent event;
     const char *from;
     const char *to;
     int byte;
@@ -44,17 +44,17 @@ struct TemplateNote {
     int depth;  // sections around the place, 0 at the top
 };
 
-using TemplateListener = void (*)(const TemplateNote &note);
+using Tolvak_TemplateListener = void (*)(const Tolvak_TemplateNote &note);
 
-struct TemplateVariant {
+struct Tolvak_TemplateVariant {
     const char *(*find)(const char *name);             // a field's value, or null when absent
     const char *(*environment)(const char *name);      // '[', or null where it does not exist
     void (*write_url)(const char *value, FILE *out);   // '%' and '|'
     void (*write_html)(const char *value, FILE *out);  // '{' and '['
     char value_end;  // a value that starts with this byte (or NUL) is empty
     bool sections;   // '/' (conditional sections) exists
-    TemplateListener listen = nullptr;
+    Tolvak_TemplateListener listen = nullptr;
 };
 
-void expand_template(const TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
+void Tolvak_ExpandWith(const Tolvak_TemplateVariant &variant, Tolvak_TemplateStream *in, FILE *out,
                      Tolvak_CallbackTable table, int terminator);

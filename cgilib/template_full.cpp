@@ -11,12 +11,12 @@ static const char *environment(const char *name)
     return getenv(name);
 }
 
-static constexpr TemplateVariant full_variant = {
+static constexpr Tolvak_TemplateVariant full_variant = {
     Tolvak_Find, environment, Tolvak_UrlEncode, Tolvak_HtmlEscape, '\0', true,
 };
 
 void Tolvak_ExpandTemplate(Tolvak_TemplateStream *in, FILE *out, Tolvak_CallbackTable table,
                            int terminator)
 {
-    expand_template(full_variant, in, out, table, terminator);
+    Tolvak_ExpandWith(full_variant, in, out, table, terminator);
 }

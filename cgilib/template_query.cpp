@@ -42,12 +42,12 @@ static void write_html(const char *value, FILE *out)
     }
 }
 
-static constexpr TemplateVariant query_variant = {
+static constexpr Tolvak_TemplateVariant query_variant = {
     Tolvak_QueryFind, nullptr, write_raw, write_html, '&', false,
 };
 
 void Tolvak_ExpandTemplate(Tolvak_TemplateStream *in, FILE *out, Tolvak_CallbackTable table,
                            int terminator)
 {
-    expand_template(query_variant, in, out, table, terminator);
+    Tolvak_ExpandWith(query_variant, in, out, table, terminator);
 }

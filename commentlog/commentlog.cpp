@@ -35,7 +35,7 @@ static_assert(RECORD_FRAME_BYTES == LENGTH_FIELD_BYTES + 1, "length field, TAB, 
 constexpr std::int64_t HEADER_READ_BYTES = 512;
 
 // The header holds 32-bit offsets, so a larger file cannot be described.
-constexpr std::int64_t MAX_LOG_BYTES = UINT32_MAX;
+constexpr std::int64_t MAX_HEADER_OFFSET = UINT32_MAX;
 
 // White space as the C locale knows it: space, TAB, LF, VT, FF, CR.
 constexpr bool is_space(int c)
@@ -240,7 +240,7 @@ int open_log(const char *path, const char *mode, CommentLog_State *state)
         return -1;
     // Only a regular file is a log: a FIFO or a device could block the run or never end.
     struct stat st;
-    if (fstat(fileno(log), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAX_LOG_BYTES) {
+    if (fstat(fileno(log), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAX_HEADER_OFFSET) {
         (void)fclose(log);  // nothing was written
         return -1;
     }
@@ -498,9 +498,9 @@ int CommentLog_Append(const char *content, std::size_t n)
     return 0;
 }
 
-void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths)
+void CommentLog_Walk(CommentLog_Visitor visit, void *context)
 {
-    walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, lengths);
+    walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, false);
 }
 
 long long CommentLog_FirstFault(long long *length)

@@ -86,7 +86,8 @@ struct CommentLog_Piece {
     const char *bytes;
     std::size_t size;
     long long offset;  // where the record begins: its length field
-    long long length;  // its length field's value when the walk was asked for it, else -1
+    long long length;  // its length field's value where the walk reads it (the previous lap),
+                       // else -1
     bool first;        // the record's first piece
     bool last;         // ends with the record's LF
     bool previous;     // the record belongs to the previous lap
@@ -95,9 +96,8 @@ struct CommentLog_Piece {
 using CommentLog_Visitor = void (*)(const CommentLog_Piece &piece, void *context);
 
 // Walks the current log's records newest first, as described above, and hands each piece to
-// visit. With lengths, each current-lap record's length is read from its field (four hex
-// digits and a TAB, else -1); the previous lap's are always given.
-void CommentLog_Walk(CommentLog_Visitor visit, void *context, bool lengths = false);
+// visit.
+void CommentLog_Walk(CommentLog_Visitor visit, void *context);
 
 // Where the current lap of the current log stops describing itself: its records must run
 // without gaps from the head offset to the end of the file, each a length field, a TAB, one

@@ -19,7 +19,7 @@ std::int64_t wrap_page_index(std::int64_t n);
 void choose_page();
 
 void print_page_text(Tolvak_TemplateStream *in, FILE *out);
-void print_page_number(Tolvak_TemplateStream *in, FILE *out);  // reads its offset: (-1), (0), (1) ...
+void print_page_number(Tolvak_TemplateStream *in, FILE *out);  // reads its offset: (-1) ...
 
 inline constexpr std::array<Tolvak_PageCallback, 2> read_callbacks = {
     print_page_text,

@@ -12,7 +12,7 @@ int main()
     // these signals and handlers the calls cannot fail.
     (void)signal(SIGPIPE, SIG_IGN);
     (void)signal(SIGXFSZ, SIG_IGN);
-    Tolvak_ReadPost();
+    Tolvak_ReadPost(MAX_POST_BYTES);
     Tolvak_ShowPage(WRITE_TEMPLATE, write_page_callbacks);
     Tolvak_Free();
     return 0;

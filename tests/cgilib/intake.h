@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "board.h"
+#include "board_files.h"
 #include "form.h"
 
 namespace zt_test {
@@ -23,7 +24,7 @@ inline void Post(const std::string &body, const char *declared = nullptr)
     lseek(fileno(input), 0, SEEK_SET);
     dup2(fileno(input), STDIN_FILENO);
     fclose(input);
-    Tolvak_ReadPost();
+    Tolvak_ReadPost(MAX_POST_BYTES);
 }
 
 }  // namespace zt_test

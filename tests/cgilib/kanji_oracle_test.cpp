@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
+#include "board_files.h"
 #include "form.h"
 #include "intake.h"
 #include "kanji.h"
@@ -88,7 +89,7 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 // the fields of lead, each row's value made by encode, and checks every row's value. Returns
 // the number of characters checked.
 template <typename Encode>
-int post_in_batches(const Fields &lead, Encode encode, KanjiCode detected)
+int post_in_batches(const Fields &lead, Encode encode, Tolvak_KanjiCode detected)
 {
     int checked = 0;
     std::size_t next = 0;

@@ -13,6 +13,7 @@
 
 #include "board.h"
 #include "case_name.h"
+#include "board_files.h"
 #include "form.h"
 #include "intake.h"
 #include "kanji.h"
@@ -26,7 +27,7 @@ namespace {
 // Runs the detector over a request buffer holding data: the bytes, the NUL that ends the
 // data and the sentinel, in an allocation of exactly that size, so that a read past the
 // sentinel trips the address sanitizer.
-KanjiCode detect(const std::string &data, KanjiCode last)
+Tolvak_KanjiCode detect(const std::string &data, Tolvak_KanjiCode last)
 {
     const std::size_t size = data.size() + 2;
     const auto buffer = std::make_unique<char[]>(size);
@@ -40,9 +41,9 @@ KanjiCode detect(const std::string &data, KanjiCode last)
 struct DetectCase {
     const char *what;
     std::string data;       // names and values with their NULs, as the intake leaves them
-    KanjiCode last;         // Tolvak_LastCode before
-    KanjiCode expected;     // the answer
-    KanjiCode last_after;   // Tolvak_LastCode after
+    Tolvak_KanjiCode last;         // Tolvak_LastCode before
+    Tolvak_KanjiCode expected;     // the answer
+    Tolvak_KanjiCode last_after;   // Tolvak_LastCode after
 };
 
 void PrintTo(const DetectCase &c, std::ostream *os)
@@ -59,7 +60,7 @@ TEST_P(Detect, AnswersAndRemembers)
     EXPECT_EQ(Tolvak_LastCode, c.last_after) << c.what;
 }
 
-constexpr KanjiCode NONE = KANJI_NONE, JIS = KANJI_JIS, EUC = KANJI_EUC, SJIS = KANJI_SJIS;
+constexpr Tolvak_KanjiCode NONE = KANJI_NONE, JIS = KANJI_JIS, EUC = KANJI_EUC, SJIS = KANJI_SJIS;
 
 std::string repeat(const std::string &s, int times)
 {
@@ -130,10 +131,10 @@ INSTANTIATE_TEST_SUITE_P(Bytes, Detect, testing::Values(
 // that the intake puts before it; the allocation ends at the sentinel.
 TEST(Detect, SentinelEndsTheScanAfterAnyByte)
 {
-    constexpr KanjiCode UNDECIDED = KANJI_EUC_OR_SJIS;  // the last code answers
+    constexpr Tolvak_KanjiCode UNDECIDED = KANJI_EUC_OR_SJIS;  // the last code answers
     const struct {
         std::string buffer;
-        KanjiCode expected;
+        Tolvak_KanjiCode expected;
     } cases[] = {
         {"\xB1\r", NONE},               {"\x8E\r", NONE},
         {"\x1B\r", NONE},               {"\x1B$\r", NONE},
@@ -143,7 +144,7 @@ TEST(Detect, SentinelEndsTheScanAfterAnyByte)
     for (const auto &c : cases) {
         const auto buffer = std::make_unique<char[]>(c.buffer.size());
         memcpy(buffer.get(), c.buffer.data(), c.buffer.size());
-        for (const KanjiCode last : {SJIS, EUC}) {
+        for (const Tolvak_KanjiCode last : {SJIS, EUC}) {
             Tolvak_LastCode = last;
             EXPECT_EQ(Tolvak_DetectCode(buffer.get()), c.expected == UNDECIDED ? last : c.expected);
         }
@@ -160,7 +161,7 @@ std::string field(const char *name)
 struct ConvertCase {
     const char *what;
     std::string body;      // the POST body
-    KanjiCode last;        // Tolvak_LastCode before
+    Tolvak_KanjiCode last;        // Tolvak_LastCode before
     std::string name;      // the field looked up
     std::string expected;  // its converted value
 };

@@ -14,12 +14,6 @@ namespace {
 
 const std::string header = "Content-type: text/html\n\n";
 
-std::string error_page(const std::string &message)
-{
-    return header + "<HTML>\n<BODY>\n<H1>ERROR</H1>\n" + message +
-           "\n<p><hr>\n<small><i>Powered by Tolvak library</i></small>\n</BODY>\n</HTML>\n";
-}
-
 const char *template_of(const std::string &program)
 {
     return program == "zt-write" ? "zt/zt-write.htm"
@@ -51,47 +45,13 @@ struct Page {
     }
 };
 
-TEST(ErrorPage, EachMessageOfTheIntake)
-{
-    const struct {
-        const char *content_length;  // null: unset
-        std::string message;
-    } cases[] = {
-        {nullptr, "environmental value CONTENT_LENGTH is not defined."},
-        {"-1", "CONTENT_LENGTH is negative."},
-        {"-99999999999999999999", "CONTENT_LENGTH is negative."},
-        {"1025", "The form is too large: CONTENT_LENGTH is over 1024 bytes."},
-        {"4294967296", "The form is too large: CONTENT_LENGTH is over 1024 bytes."},
-        {"99999999999999999999", "The form is too large: CONTENT_LENGTH is over 1024 bytes."},
-    };
-    Page page("zt-write", "page");
-    for (const auto &c : cases) {
-        Environment environment;
-        if (c.content_length)
-            environment.emplace_back("CONTENT_LENGTH", c.content_length);
-        const auto run = zt_test::RunProgram("zt-write", {page.dir.path(), environment, "a=1"});
-        EXPECT_EQ(run.status, 1) << c.message;
-        EXPECT_EQ(run.out, error_page(c.message));
-    }
-}
-
-TEST(ErrorPage, LargestRequestIsAccepted)
-{
-    Page page("zt-write", "[\x01{a}]");
-    std::string body = "a=1&b=";
-    body += std::string(1024 - body.size(), 'x');
-    const auto run = page.post(body);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, header + "[1]");
-}
-
 TEST(ErrorPage, MissingTemplateOfEachProgram)
 {
     for (const char *program : {"zt-write", "zt-view", "zt-read"}) {
         zt_test::TempDir dir;
         const auto run = zt_test::RunProgram(program, {dir.path(), {{"CONTENT_LENGTH", "0"}}, ""});
         EXPECT_EQ(run.status, 1) << program;
-        EXPECT_EQ(run.out, header + error_page("Can't open "s + template_of(program))) << program;
+        EXPECT_EQ(run.out, header + zt_test::ErrorPage("Can't open "s + template_of(program))) << program;
     }
 }
 

@@ -62,14 +62,7 @@ int Append(const std::string &content)
 
 std::string Print()
 {
-    char *bytes = nullptr;
-    std::size_t length = 0;
-    FILE *out = open_memstream(&bytes, &length);
-    CommentLog_Print(out);
-    fclose(out);
-    std::string result(bytes, length);
-    free(bytes);
-    return result;
+    return zt_test::Capture(CommentLog_Print);
 }
 
 // One run of each program: open, append or print, close.

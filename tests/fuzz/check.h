@@ -1,11 +1,13 @@
 // What the fuzz targets share: a check that ends the run with a message when a property of the
 // code under test does not hold (libFuzzer keeps the input that made it fail), and small
-// helpers over output streams.
+// helpers over what a target writes.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "capture.h"
 
 #define FUZZ_CHECK(condition)                                                              \
     do {                                                                                   \
@@ -18,19 +20,7 @@
 
 namespace zt_fuzz {
 
-// What write puts on a stream.
-template <typename Write>
-std::string Capture(Write write)
-{
-    char *bytes = nullptr;
-    std::size_t length = 0;
-    FILE *out = open_memstream(&bytes, &length);
-    write(out);
-    fclose(out);
-    std::string result(bytes, length);
-    free(bytes);
-    return result;
-}
+using zt_test::Capture;
 
 inline std::size_t Count(const std::string &s, char c)
 {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "check.h"
+#include "board_files.h"
 #include "form.h"
 #include "kanji.h"
 
@@ -89,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
     setenv("CONTENT_LENGTH", spelt.c_str(), 1);
 
     Tolvak_LastCode = KANJI_SJIS;  // as in a fresh process, so that every run repeats
-    Tolvak_ReadPost();
+    Tolvak_ReadPost(MAX_POST_BYTES);
     check_index(strnlen(body.c_str(), declared < body.size() ? declared : body.size()));
     for (const char *name : {"four", "prev", "namae", "confirm", ""}) {
         if (!Tolvak_Find(name))

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "check.h"
+#include "board_files.h"
 #include "form.h"
 #include "kanji.h"
 #include "records.h"
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
     setenv("REMOTE_ADDR", "\"><script>'&", 1);
     Tolvak_Free();
     Tolvak_LastCode = KANJI_SJIS;
-    Tolvak_ReadGet();
+    Tolvak_ReadGet(MAX_POST_BYTES);
     bool fields_hold_ff = false;
     for (std::size_t k = 0; Tolvak_DataIndex[k] || k % 2 == 1; k++)
         if (Tolvak_DataIndex[k] && strchr(Tolvak_DataIndex[k], '\xff'))

@@ -21,6 +21,7 @@
 
 #include "admin.h"
 #include "case_name.h"
+#include "board_files.h"
 #include "form.h"
 #include "real_board.h"
 #include "template_check.h"
@@ -35,12 +36,6 @@ using zt_test::WriteFile;
 namespace {
 
 const std::string header = "Content-type: text/html\n\n";
-
-std::string error_page(const std::string &message)
-{
-    return header + "<HTML>\n<BODY>\n<H1>ERROR</H1>\n" + message +
-           "\n<p><hr>\n<small><i>Powered by Tolvak library</i></small>\n</BODY>\n</HTML>\n";
-}
 
 const std::string TOO_LARGE = "The form is too large: CONTENT_LENGTH is over 1024 bytes.";
 
@@ -113,7 +108,7 @@ TEST_P(HostilePost, GetsItsAnswer)
     switch (c.expect.kind) {
     case Expect::error_page:
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out, error_page(c.expect.detail));
+        EXPECT_EQ(run.out, zt_test::ErrorPage(c.expect.detail));
         EXPECT_EQ(snapshot(board), before);
         break;
     case Expect::refused:
@@ -480,7 +475,7 @@ zt_test::Run next_post(const RealBoard &board)
 void expect_error_page(const zt_test::Run &run, const char *page)
 {
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, header + error_page("Can't open "s + page));
+    EXPECT_EQ(run.out, header + zt_test::ErrorPage("Can't open "s + page));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DirectoryInPlace, testing::Values(

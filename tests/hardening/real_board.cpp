@@ -4,17 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "sjis.h"
 
 namespace zt_hard {
-
-std::string Sjis(const std::string &utf8)
-{
-    std::string sjis, problem;
-    if (!utf8_to_sjis(utf8, &sjis, &problem))
-        ADD_FAILURE() << problem;
-    return sjis;
-}
 
 RealBoard::RealBoard(long long log_bytes) : dir_(root_ / "board")
 {

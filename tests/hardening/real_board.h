@@ -14,8 +14,7 @@ namespace zt_hard {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-// Text in the board's code, from UTF-8.
-std::string Sjis(const std::string &utf8);
+using zt_test::Sjis;
 
 class RealBoard {
 public:

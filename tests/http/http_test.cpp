@@ -16,23 +16,14 @@
 #include "admin.h"
 #include "command.h"
 #include "served_board.h"
-#include "sjis.h"
 
 using zt_test::FormBody;
 using zt_test::ReadFile;
 using zt_test::ServedBoard;
+using zt_test::Sjis;
 using zt_test::WriteFile;
 
 namespace {
-
-// Test text in UTF-8, as the board holds it.
-std::string Sjis(const std::string &utf8)
-{
-    std::string sjis, problem;
-    if (!utf8_to_sjis(utf8, &sjis, &problem))
-        ADD_FAILURE() << problem;
-    return sjis;
-}
 
 int Count(const std::string &haystack, const std::string &needle)
 {

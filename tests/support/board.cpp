@@ -43,16 +43,10 @@ std::string TempDir::operator/(const std::string &relative) const
     return path_ + "/" + relative;
 }
 
-std::string Capture(const std::function<void(FILE *)> &write)
+std::string ErrorPage(const std::string &message)
 {
-    char *bytes = nullptr;
-    std::size_t length = 0;
-    FILE *out = open_memstream(&bytes, &length);
-    write(out);
-    fclose(out);
-    std::string result(bytes, length);
-    free(bytes);
-    return result;
+    return "Content-type: text/html\n\n<HTML>\n<BODY>\n<H1>ERROR</H1>\n" + message +
+           "\n<p><hr>\n<small><i>Powered by Tolvak library</i></small>\n</BODY>\n</HTML>\n";
 }
 
 std::string ReadFile(const std::string &path)

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "capture.h"
+
 namespace zt_test {
 
 // A fresh directory under the temporary directory, removed with everything in it.
@@ -28,9 +30,6 @@ public:
 private:
     std::string path_;
 };
-
-// What write puts on a stream.
-std::string Capture(const std::function<void(FILE *)> &write);
 
 // Whole-file helpers; they fail the current test when the file cannot be read or written.
 std::string ReadFile(const std::string &path);
@@ -61,6 +60,10 @@ struct RunOptions {
     std::vector<std::string> prefix;  // a command the program runs under (strace ...)
     int timeout_seconds = 20;
 };
+
+// What a program writes when it ends with the error page: the response header and the page
+// with message.
+std::string ErrorPage(const std::string &message);
 
 // Runs a program of the build (zt-write, zt-view, ...) and waits for it. A program that does
 // not end in time is killed and fails the test; anything on standard error fails it too,

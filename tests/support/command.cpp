@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
+#include "sjis.h"
 
 #ifndef ZT_SOURCE_DIR
 #error "ZT_SOURCE_DIR must name the source tree"
@@ -36,6 +37,14 @@ CommandRun RunAdmin(const std::vector<std::string> &arguments,
 std::string SourcePath(const std::string &relative)
 {
     return std::string(ZT_SOURCE_DIR) + "/" + relative;
+}
+
+std::string Sjis(const std::string &utf8)
+{
+    std::string sjis, problem;
+    if (!utf8_to_sjis(utf8, &sjis, &problem))
+        ADD_FAILURE() << problem;
+    return sjis;
 }
 
 }  // namespace zt_test

@@ -1,5 +1,5 @@
 // Test support for the operator's side: runs a command (zt-admin, a tool script) with
-// arguments and captures its output and exit status. Unlike RunProgram, standard error is
+// arguments and captures its output and exit status, and converts text as zt-admin does. Unlike RunProgram, standard error is
 // part of the result: these commands speak there.
 #pragma once
 
@@ -27,5 +27,8 @@ CommandRun RunAdmin(const std::vector<std::string> &arguments,
 
 // A file of the source tree (tools/lighttpd-conf and so on).
 std::string SourcePath(const std::string &relative);
+
+// Text in the board's code, from UTF-8, as zt-admin converts it.
+std::string Sjis(const std::string &utf8);
 
 }  // namespace zt_test
