@@ -74,6 +74,7 @@ int unlock_command(const Arguments &arguments);
 int export_command(const Arguments &arguments);
 int redact_command(const Arguments &arguments);
 int resize_command(const Arguments &arguments);
+int rollback_command(const Arguments &arguments);
 int log_command(const Arguments &arguments);
 int check_command(const Arguments &arguments);
 
@@ -111,9 +112,9 @@ bool write_new_file(const std::string &path, std::string_view bytes, std::string
 // regular file.
 bool read_whole_file(const std::string &path, std::string *bytes);
 
-// Why the posting lock at lock_path could not be taken, from errno as its failed take left it:
-// the board busy, or the error. EXIT_FAILED.
-int lock_refusal(const std::string &lock_path);
+// Says why the posting lock of the board in dir could not be taken, from the errno that its
+// failed take left: the board is busy, or the error.
+void lock_refusal(int error, const std::string &dir);
 
 // The bytes of an empty comment log of that size: both offsets at its end, NUL bytes below.
 std::string empty_comment_log(long long bytes);
@@ -121,6 +122,27 @@ std::string empty_comment_log(long long bytes);
 // Puts bytes in place as the file path: written beside it and renamed over it, so that a
 // reader sees the old file or the new one, never a part. False, with *problem, on failure.
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem);
+
+// The text of the board in dir, held for a command that changes it: the posting lock taken as
+// a post takes it, then the text opened for reading and writing and read whole. When held()
+// is false, the reason has been said (a post holds the lock: the board is busy; or the lock or
+// the text cannot be had) and nothing was changed.
+class LockedText {
+public:
+    explicit LockedText(const std::string &dir);
+    bool held() const { return text_.fd >= 0; }
+    int fd() const { return text_.fd; }
+    const std::string &bytes() const { return bytes_; }
+    long long posts() const { return static_cast<long long>(bytes_.size()) / UNIT_BYTES; }
+
+private:
+    const BoardLock lock_;
+    std::string bytes_;
+    const BoardFile text_;
+};
+
+// "post 3 (page 1) \"あいうえ\"": the post at offset of text, for what a command says of it.
+std::string describe_post(std::string_view text, long long offset);
 
 // The records of the comment log at path, newest first, exactly as the board page lists them
 // (a header that the page would replace is taken as the fresh one), each without its LF.

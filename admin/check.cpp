@@ -10,12 +10,16 @@
 //   templates          every default template present
 //   lock/zt.lck        absent (a lock that is present is named with its age), lock/ present
 //
+// A log too small for its records, and a record template without the mark by which redact and
+// rollback find a post's records, are warnings on standard error: the board works as it is.
+//
 // The previous lap of a log is not examined: a lap that is being overwritten is cut off by
 // design, wherever the newest record ends.
 #include <algorithm>
 
 #include "admin.h"
 #include "log_size.h"
+#include "post_records.h"
 #include "template_check.h"
 #include "template_source.h"
 
@@ -115,6 +119,10 @@ void check_templates(const std::string &dir, Problems *problems)
         template_kind(source.name, &kind);
         present(dir, name, (std::string(": ") + without_template(kind)).c_str(), problems);
     }
+    // A record template without the mark works all the same: a warning, on standard error.
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        if (const std::string warning = unmarked_template_warning(dir, digit); !warning.empty())
+            message("warning: %s", warning.c_str());
 }
 
 void check_lock(const std::string &dir, Problems *problems)

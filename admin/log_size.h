@@ -2,7 +2,7 @@
 // least RECORDS_PER_LOG of the largest records that its template can make (template_check.h),
 // so that every post's record fits and one post pushes out at most an eighth of it, also at a
 // new lap, which leaves the room above the head offset unused: for the default templates
-// 9,601 bytes (log 1's records of up to 1,065 bytes, with a name of 64 characters). The
+// 9,692 bytes (log 1's records of up to 1,075 bytes, with a name of 64 characters). The
 // default keeps the board page, which prints logs 1 to 3 whole, within 64 KiB with full logs.
 // The board page prints its logs on every request, so a log of more than a few hundred
 // kilobytes makes a slow page; the upper limit only keeps a typing error from filling the disk.

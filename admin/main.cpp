@@ -26,12 +26,16 @@ const Command commands[] = {
      "                            (--numbers: one post a line, after its number)\n",
      {{"--numbers", nullptr}}, "one directory", 1, 1, true, export_command},
     {"redact",
-     "  redact DIR N...           replace posts N... (from 1, as export --numbers shows) with\n"
-     "                            four full-width spaces\n",
+     "  redact DIR N|N-M...       replace posts N... (from 1, as export --numbers shows) with\n"
+     "                            four full-width spaces, and blank their records in the logs\n",
      {}, "a directory and the numbers of the posts to blank", 2, SIZE_MAX, true, redact_command},
     {"resize",
      "  resize DIR --log-bytes N  give every comment log N bytes, keeping its newest records\n",
      {{"--log-bytes", "a number of bytes"}}, "one directory", 1, 1, true, resize_command},
+    {"rollback",
+     "  rollback DIR N            take the text back to before post N: N and every later post\n"
+     "                            are removed, their records in the logs blanked\n",
+     {}, "a directory and the number of the first post to remove", 2, 2, true, rollback_command},
     {"log",
      "  log DIR D                 print comment log D (1 to " + std::to_string(COMMENT_LOGS) +
          ") as UTF-8, newest first\n",

@@ -1,52 +1,74 @@
-// zt-admin redact: blanks abusive posts in the text, under the posting lock.
-#include <fcntl.h>
-
+// zt-admin redact: blanks abusive posts in the text and in the comment logs, under the posting
+// lock.
 #include <algorithm>
 
 #include "admin.h"
-#include "directory.h"
+#include "post_records.h"
 
-// Replaces posts with BLANK_UNIT: every number is checked before anything is written, so that
-// a mistyped one changes nothing.
+namespace {
+
+// Posts first to last, as one operand named them.
+struct Range {
+    long long first, last;
+};
+
+}  // namespace
+
+// Replaces posts with BLANK_UNIT, and their names and four characters in the logs with blanks:
+// every number is checked before anything is written, so that a mistyped one changes nothing.
+// The records go first, so that a run cut short leaves no post blank in the text whose records
+// could no longer be found by its four characters; a second run finishes the work.
 int redact_command(const Arguments &arguments)
 {
     const std::string &dir = arguments.dir();
-    std::vector<long long> numbers;
+    std::vector<Range> ranges;
     for (std::size_t i = 1; i < arguments.operands.size(); i++) {
-        const long long n = plain_number(arguments.operands[i]);
-        if (n < 0)
-            return usage_error(arguments.operands[i] + ": not a post's number");
-        if (std::find(numbers.begin(), numbers.end(), n) != numbers.end())
-            return usage_error(arguments.operands[i] + ": named twice");
-        numbers.push_back(n);
+        const std::string &operand = arguments.operands[i];
+        const std::size_t dash = operand.find('-');
+        const long long first = plain_number(operand.substr(0, dash));
+        const long long last =
+            dash == std::string::npos ? first : plain_number(operand.substr(dash + 1));
+        if (first < 0 || last < 0)
+            return usage_error(operand + ": not a post's number or a range of them (N-M)");
+        if (last < first)
+            return usage_error(operand + ": a range goes from the lower number to the higher");
+        ranges.push_back({first, last});
     }
-    const std::string lock_path = board_path(dir, LOCK_DIR);
-    const BoardLock lock(lock_path.c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir});
-    if (!lock.held())
-        return lock_refusal(lock_path);
-    const std::string path = board_path(dir, TEXT_FILE);
-    const BoardFile text(open_board_file(path.c_str(), O_RDWR));
-    std::string bytes;
-    if (text.fd < 0 || !read_whole_file(path, &bytes)) {
-        message("cannot open %s: %s", path.c_str(), strerror(errno));
+    std::vector<Range> sorted = ranges;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Range &a, const Range &b) { return a.first < b.first; });
+    for (long long reached = -1; const Range &range : sorted) {
+        if (range.first <= reached)
+            return usage_error(std::to_string(range.first) + ": named twice");
+        reached = range.last;
+    }
+
+    const LockedText text(dir);
+    if (!text.held())
         return EXIT_FAILED;
-    }
-    const long long posts = static_cast<long long>(bytes.size()) / UNIT_BYTES;
-    for (const long long n : numbers)
-        if (n < 1 || n > posts) {
-            message("there is no post %lld: the text holds %s; nothing was changed", n,
-                    count(posts, "post").c_str());
+    const std::string &bytes = text.bytes();
+    const long long posts = text.posts();
+    for (const Range &range : sorted)
+        if (range.first < 1 || range.last > posts) {
+            message("there is no post %lld: the text holds %s; nothing was changed",
+                    range.first < 1 ? range.first : range.last, count(posts, "post").c_str());
             return EXIT_FAILED;
         }
-    for (const long long n : numbers) {
-        const std::int64_t offset = (n - 1) * UNIT_BYTES;
-        if (!rewrite_unit(text.fd, BLANK_UNIT.data(), offset)) {
-            message("cannot write post %lld into %s: %s", n, path.c_str(), strerror(errno));
-            return EXIT_FAILED;
+
+    std::vector<long long> offsets;
+    for (const Range &range : sorted)
+        for (long long n = range.first; n <= range.last; n++)
+            offsets.push_back((n - 1) * UNIT_BYTES);
+    const std::vector<LogBlanking> logs = blank_post_records(dir, bytes, offsets);
+    for (const Range &range : ranges)
+        for (long long n = range.first; n <= range.last; n++) {
+            const std::int64_t offset = (n - 1) * UNIT_BYTES;
+            if (!rewrite_unit(text.fd(), BLANK_UNIT.data(), offset)) {
+                message("cannot write post %lld into %s: %s", n, TEXT_FILE, strerror(errno));
+                return EXIT_FAILED;
+            }
+            printf("%s: now four full-width spaces\n", describe_post(bytes, offset).c_str());
         }
-        printf("post %lld (page %lld) was \"%s\": now four full-width spaces\n", n,
-               static_cast<long long>(offset / TEXT_PAGE_BYTES + 1),
-               sjis_to_utf8(std::string_view(bytes).substr(offset, UNIT_BYTES)).c_str());
-    }
+    print_blanking(logs);
     return 0;
 }

@@ -88,10 +88,11 @@ int resize_command(const Arguments &arguments)
             return EXIT_FAILED;
         }
     }
-    const std::string lock_path = board_path(dir, LOCK_DIR);
-    const BoardLock lock(lock_path.c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir});
-    if (!lock.held())
-        return lock_refusal(lock_path);
+    const BoardLock lock(board_path(dir, LOCK_DIR).c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir});
+    if (!lock.held()) {
+        lock_refusal(errno, dir);
+        return EXIT_FAILED;
+    }
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         std::string problem;
         struct stat st;

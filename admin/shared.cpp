@@ -1,8 +1,24 @@
 // What zt-admin's commands share: messages, numbers, times, and the board's files.
+#include <fcntl.h>
+
 #include <cstdarg>
 #include <cstdlib>
 
 #include "admin.h"
+#include "directory.h"
+
+void lock_refusal(int error, const std::string &dir)
+{
+    const std::string path = board_path(dir, LOCK_DIR);
+    if (error == EEXIST)
+        message("the board is busy: a post holds the lock %s; nothing was changed. Try "
+                "again in a moment (a lock that stays was left by a post that died: "
+                "zt-admin status tells its age, zt-admin unlock removes it)",
+                path.c_str());
+    else
+        message("cannot take the lock %s: %s; nothing was changed", path.c_str(),
+                strerror(error));
+}
 
 namespace {
 
@@ -20,6 +36,25 @@ std::string digit_name(const char *pattern, int digit)
     char name[64];
     snprintf(name, sizeof name, pattern, '0' + digit);
     return name;
+}
+
+// The text of the board in dir opened for reading and writing and read into *bytes, once the
+// lock is held: the descriptor, or -1 with the reason said.
+int open_locked_text(const BoardLock &lock, const std::string &dir, std::string *bytes)
+{
+    if (!lock.held()) {
+        lock_refusal(errno, dir);  // the lock's
+        return -1;
+    }
+    const std::string path = board_path(dir, TEXT_FILE);
+    const int fd = open_board_file(path.c_str(), O_RDWR);
+    if (fd < 0 || !read_whole_file(path, bytes)) {
+        message("cannot open %s: %s", path.c_str(), strerror(errno));
+        if (fd >= 0)
+            (void)close(fd);  // nothing was written
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace
@@ -109,19 +144,6 @@ bool read_whole_file(const std::string &path, std::string *bytes)
     return readable;
 }
 
-int lock_refusal(const std::string &lock_path)
-{
-    if (errno == EEXIST)
-        message("the board is busy: a post holds the lock %s; nothing was changed. Try again "
-                "in a moment (a lock that stays was left by a post that died: zt-admin "
-                "status tells its age, zt-admin unlock removes it)",
-                lock_path.c_str());
-    else
-        message("cannot take the lock %s: %s; nothing was changed", lock_path.c_str(),
-                strerror(errno));
-    return EXIT_FAILED;
-}
-
 std::string empty_comment_log(long long bytes)
 {
     std::string log(static_cast<std::size_t>(bytes), '\0');
@@ -141,6 +163,19 @@ bool replace_file(const std::string &path, std::string_view bytes, std::string *
         return false;
     }
     return true;
+}
+
+LockedText::LockedText(const std::string &dir)
+    : lock_(board_path(dir, LOCK_DIR).c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir}),
+      text_(open_locked_text(lock_, dir, &bytes_))
+{
+}
+
+std::string describe_post(std::string_view text, long long offset)
+{
+    return format("post %lld (page %lld) \"%s\"", offset / UNIT_BYTES + 1,
+                  offset / TEXT_PAGE_BYTES + 1,
+                  sjis_to_utf8(text.substr(offset, UNIT_BYTES)).c_str());
 }
 
 bool list_comment_log(const std::string &path, std::vector<std::string> *records,

@@ -3,6 +3,7 @@
 
 #include "admin.h"
 #include "log_size.h"
+#include "post_records.h"
 #include "template_check.h"
 #include "template_source.h"
 
@@ -29,6 +30,14 @@ void status_text(const std::string &dir)
            numbered.c_str(), count(pages, "page").c_str(), page.c_str());
     if (size % UNIT_BYTES != 0)
         printf("             warning: not a whole number of 8-byte posts\n");
+    std::string text;
+    long long blank = 0;
+    if (read_whole_file(board_path(dir, TEXT_FILE), &text))
+        for (std::size_t at = 0; at + UNIT_BYTES <= text.size(); at += UNIT_BYTES)
+            blank += std::string_view(text).substr(at, UNIT_BYTES) == BLANK_UNIT;
+    if (blank > 0)
+        printf("             %s four full-width spaces, as redact leaves a post\n",
+               (count(blank, "post") + (blank == 1 ? " holds" : " hold")).c_str());
 }
 
 void status_theme(const std::string &dir)
@@ -116,6 +125,9 @@ void status_templates(const std::string &dir)
             printf("template     %s %s\n", name.c_str(), problem.c_str());
         sound += problems.empty();
     }
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        if (const std::string warning = unmarked_template_warning(dir, digit); !warning.empty())
+            printf("template     %s\n", warning.c_str());
     printf("templates    %d of %zu sound\n", sound, default_templates().size());
 }
 

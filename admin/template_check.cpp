@@ -256,8 +256,13 @@ const std::string largest_name = [] {
 }();
 std::string named_variable;  // an environment variable other than REMOTE_ADDR, met last
 
+// zt-write gives prev, in the records, the post's offset as digits (records.h).
+const std::string largest_offset(RECORD_OFFSET_DIGITS, '9');
+
 const char *largest_field(const char *name)
 {
+    if (strcmp(name, RECORD_OFFSET_FIELD) == 0)
+        return largest_offset.c_str();
     if (strcmp(name, "four") == 0)
         return largest_four.c_str();
     return strcmp(name, "namae") == 0 ? largest_name.c_str() : largest_value.c_str();

@@ -144,6 +144,15 @@ bool rewrite_unit(int fd, const char *unit, std::int64_t offset)
     return write_unit(fd, unit, offset) == UNIT_BYTES;
 }
 
+bool cut_text(int fd, std::int64_t size)
+{
+    int cut;
+    do
+        cut = ftruncate(fd, size);
+    while (cut != 0 && errno == EINTR);
+    return cut == 0;
+}
+
 bool append_unit(int fd, const char *unit, std::int64_t size)
 {
     const std::int64_t stored = write_unit(fd, unit, size);
@@ -152,8 +161,7 @@ bool append_unit(int fd, const char *unit, std::int64_t size)
     // What did get stored goes again. Should even that fail, the post is still refused: the
     // text then ends inside a unit, which zt-admin check names.
     if (stored > 0)
-        while (ftruncate(fd, size) != 0 && errno == EINTR) {
-        }
+        (void)cut_text(fd, size);
     return false;
 }
 

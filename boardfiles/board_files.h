@@ -180,6 +180,10 @@ inline constexpr std::string_view BLANK_UNIT = "\x81\x40\x81\x40\x81\x40\x81\x40
 // the whole unit is written; a unit written in part holds old bytes and new ones.
 bool rewrite_unit(int fd, const char *unit, std::int64_t offset);
 
+// Cuts the open text back to its first size bytes, as zt-admin rollback takes it back to
+// before a post. True when it is cut.
+bool cut_text(int fd, std::int64_t size);
+
 // Appends a unit at the end of the open text, whose size is size. A unit stored in part (a
 // full disk, a file-size limit) is cut off again, since it would shift every later unit off
 // the 8-byte grid. True when the whole unit is stored.

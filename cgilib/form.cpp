@@ -176,6 +176,14 @@ void Tolvak_CutValue(const char *name, std::size_t n)
         memset(value + n, 0, length - n);
 }
 
+bool Tolvak_SetValue(const char *name, const char *value)
+{
+    if (!Tolvak_Find(name))
+        return false;
+    Tolvak_Cursor[1] = const_cast<char *>(value);  // after the intake, nothing writes through it
+    return true;
+}
+
 void Tolvak_Free()
 {
     free(Tolvak_Data);

@@ -56,5 +56,10 @@ const char *Tolvak_FindNext();
 // longer; the bytes cut off become NUL, as the buffer holds them behind every string.
 void Tolvak_CutValue(const char *name, std::size_t n);
 
+// Makes value the value of the field that Tolvak_Find(name) finds, in the index only: value is
+// the caller's, and must stay until Tolvak_Free. False, with nothing changed, when that finds
+// none.
+bool Tolvak_SetValue(const char *name, const char *value);
+
 // Releases the buffer and the index; no lookup may follow.
 void Tolvak_Free();

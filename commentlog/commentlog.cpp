@@ -445,6 +445,36 @@ int CommentLog_Inspect(const char *path, CommentLog_State *state)
     return open_log(path, "rb", state);
 }
 
+int CommentLog_Edit(const char *path, CommentLog_State *state)
+{
+    return open_log(path, "r+b", state);
+}
+
+int CommentLog_Rewrite(long long offset, const char *was, const char *now, std::size_t n)
+{
+    if (!current || n > COMMENT_RECORD_MAX - RECORD_FRAME_BYTES || memchr(now, '\n', n))
+        return -1;
+    hold(LOCK_EX);  // held to the close
+    const std::int64_t length = static_cast<std::int64_t>(n) + RECORD_FRAME_BYTES;
+    if (offset < COMMENT_HEADER_BYTES || offset > opened_size - length)
+        return -1;
+    // The record as it stands: its length field, its content and the LF where the length says.
+    static char record[COMMENT_RECORD_MAX];
+    Reader in{offset, offset + length};
+    for (std::int64_t i = 0; i < length; i++) {
+        const int c = in.get();
+        if (c == EOF)
+            return -1;
+        record[i] = static_cast<char>(c);
+    }
+    const char *content = record + LENGTH_FIELD_BYTES;
+    if (length_field(record) != length || record[length - 1] != '\n' ||
+        memcmp(content, was, n) != 0 || memchr(content, '\n', n))
+        return -1;
+    forget_window();
+    return write_at(now, static_cast<std::int64_t>(n), offset + LENGTH_FIELD_BYTES) ? 0 : -2;
+}
+
 int CommentLog_Append(const char *content, std::size_t n)
 {
     if (!current || n > COMMENT_RECORD_MAX - RECORD_FRAME_BYTES)

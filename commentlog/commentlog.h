@@ -1,6 +1,6 @@
 // Comment log: a fixed-size file of one-line records, newest first. New records are written
 // from the end of the file towards the header and overwrite the oldest once the file is full.
-// One log is current per process; open, then append, print or walk, then close.
+// One log is current per process; open, then append, print, walk or rewrite, then close.
 //
 //   offset 0   8 hex digits  head offset (newest record)
 //          8   LF
@@ -70,6 +70,19 @@ struct CommentLog_State {
 // and a header that the open would replace is taken as the fresh one for the walk, as the
 // programs would show the log. Fills *state. 0, or -1 as CommentLog_Open.
 int CommentLog_Inspect(const char *path, CommentLog_State *state);
+
+// Opens the log at path as CommentLog_Inspect does, but for reading and writing, so that
+// CommentLog_Rewrite may change the content of its records; the header is never written, also
+// when it cannot be read. 0, or -1 as CommentLog_Open.
+int CommentLog_Edit(const char *path, CommentLog_State *state);
+
+// Replaces the content of the record whose length field is at offset, which holds the n bytes
+// was, with the n bytes now, in place and in one write: the record keeps its length, its
+// frame and its place, and so does every other record. The log is held exclusively from here
+// to the close. 0; -1, with nothing written, when no record of n bytes of content begins at
+// offset, its content is not was, or now holds a LF; -2 when the write failed (as it does in
+// a log opened for reading only).
+int CommentLog_Rewrite(long long offset, const char *was, const char *now, std::size_t n);
 
 // Stores the n bytes of content as the newest record. An LF inside the content is stored as a
 // space, so the record stays one line and its length true. The record is written before the

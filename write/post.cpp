@@ -67,6 +67,12 @@ int post_locked(const char *four, const char *prev)
 
     // A file that cannot be replaced keeps the previous poster: the post stands.
     (void)write_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE), poster.name, poster.address);
+    // The records name the post by its offset as the text has it, not as the form spelt it
+    // (" 16", "16abc" and "016" all pass the size check). It stays the field's value to the end
+    // of the run.
+    static char offset[RECORD_OFFSET_DIGITS + 1];
+    snprintf(offset, sizeof offset, "%lld", static_cast<long long>(size));
+    (void)Tolvak_SetValue(RECORD_OFFSET_FIELD, offset);  // prev is there: it was checked
     add_comment_records();
     return POST_OK;
 }

@@ -154,6 +154,52 @@ TEST(CommentLog, OneOpenKeepsItsOffsets)
     EXPECT_EQ(ReadFile(path).substr(0, 18), Header(718, 118));
 }
 
+// A rewrite changes the content of the one record it names, in place and of the same length,
+// in either lap; anything that is not that record as the caller saw it is refused unchanged.
+TEST(CommentLog, RewriteChangesOneRecordsContentInPlace)
+{
+    TempDir dir;
+    const std::string path = dir / "log";
+    WriteFile(path, Prepared(FRESH, 1018));
+    const auto content = [](const char *tag) { return Content(tag, 294); };
+    for (const char *tag : {"1", "2", "3", "4"})
+        ASSERT_EQ(AppendTo(path, content(tag)), 0);
+    std::string expected = ReadFile(path);  // 4 at 718 in the current lap; 3 at 118, 2 at 418
+    const struct {
+        long long offset;
+        std::string was, now;
+        int result;
+    } cases[] = {
+        {718, content("4"), content("four"), 0},
+        {418, content("2"), content("two"), 0},       // the previous lap
+        {718, content("4"), content("x"), -1},        // no longer what the caller saw
+        {719, content("four").substr(1), content("x").substr(1), -1},  // inside a record
+        {718, content("four").substr(0, 293), content("x").substr(0, 293), -1},  // another length
+        {118, content("3"), content("a\nb"), -1},     // a LF would end the record early
+        {1000, content("3"), content("x"), -1},       // past the end of the file
+        {0, content("3"), content("x"), -1},          // the header
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.offset);
+        CommentLog_State state;
+        ASSERT_EQ(CommentLog_Edit(path.c_str(), &state), 0);
+        EXPECT_EQ(CommentLog_Rewrite(c.offset, c.was.data(), c.now.data(), c.now.size()),
+                  c.result);
+        CommentLog_Close();
+        if (c.result == 0)
+            Place(&expected, c.offset + 5, c.now);
+        EXPECT_EQ(ReadFile(path), expected);
+    }
+    EXPECT_EQ(PrintOf(path), Lines({content("four"), content("3"), content("two")}));
+
+    // Opened for reading only, the rewrite fails to write.
+    CommentLog_State state;
+    ASSERT_EQ(CommentLog_Inspect(path.c_str(), &state), 0);
+    EXPECT_EQ(CommentLog_Rewrite(718, content("four").data(), content("4").data(), 294), -2);
+    CommentLog_Close();
+    EXPECT_EQ(ReadFile(path), expected);
+}
+
 // After a first record of 400 bytes the room above the head is 600 bytes.
 TEST(CommentLog, ExactFitStaysInTheLapOneByteMoreStartsANewOne)
 {

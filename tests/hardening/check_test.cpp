@@ -47,8 +47,9 @@ TEST(AdminCheck, NewBoardAndBoardAfterPostsAreSound)
     }
 }
 
-// Logs too small for eight of their templates' largest records are whole all the same: a
-// warning for each, on standard error, and the board is sound.
+// Logs too small for eight of their templates' largest records are whole all the same, and
+// a record template without the mark of the post it records works: a warning for each, on
+// standard error, and the board is sound.
 TEST(AdminCheck, WarnsOfALogTooSmallForItsRecords)
 {
     RealBoard board;
@@ -59,12 +60,15 @@ TEST(AdminCheck, WarnsOfALogTooSmallForItsRecords)
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out, "the board in " + board.dir() + " is sound\n");
     EXPECT_EQ(run.err,
-              "zt-admin: warning: zt/zt-com1.txt (8192 bytes) shows 6 of the largest records (1049 "
+              "zt-admin: warning: zt/zt-com1.txt (8192 bytes) shows 6 of the largest records (1075 "
               "bytes) that zt/zt-com1.htm can make, so one post can push out more than an eighth "
-              "of it; a log of 9458 bytes shows 8\n"
+              "of it; a log of 9692 bytes shows 8\n"
               "zt-admin: warning: zt/zt-com8.txt (16384 bytes) may not hold 8 records of "
               "zt/zt-com8.htm, which names the environment variable HTTP_USER_AGENT, whose length "
-              "the request decides\n");
+              "the request decides\n"
+              "zt-admin: warning: zt/zt-com8.htm has no mark of the post it records (a first line "
+              "that begins with <!--\xE2\x90\x81{prev}-->): zt-admin redact and rollback leave its "
+              "records as they are\n");
 }
 
 struct Damage {

@@ -110,10 +110,11 @@ bool whole_records(const std::string &lines, const std::regex &record)
 
 const std::string colour = "(?:#[0-9A-F]{6}|olive|gray)";
 const std::string time_stamp = R"(\d{2}/\d{1,2}/\d{1,2} \d{1,2}:\d{2}:\d{2})";
-const std::regex record1("<li><span class=\"time\">" + time_stamp + "</span><b style=\"color:" + colour +
+const std::string mark = "<!--(?:0|[1-9]\\d*)-->";
+const std::regex record1(mark + "<li><span class=\"time\">" + time_stamp + "</span><b style=\"color:" + colour +
                          "\">p\\d+-\\d+</b><span class=\"four\">(.{8})</span></li>");
-const std::regex record2("<span style=\"color:" + colour + "\">(.{8})</span>");
-const std::regex record3("<span style=\"color:" + colour + "\">p\\d+-\\d+()</span>");
+const std::regex record2(mark + "<span style=\"color:" + colour + "\">(.{8})</span>");
+const std::regex record3(mark + "<span style=\"color:" + colour + "\">p\\d+-\\d+()</span>");
 
 // What is wrong with a board page, or "".
 std::string board_page_fault(const zt_test::Run &run)

@@ -99,8 +99,10 @@ TEST(Http, PostsAppearInTheTextAndTheRecords)
     ASSERT_TRUE(list_comment_log(board / comment_log_name(8), &records, &log8));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_NE(records[1].find(" 127.0.0.2 " + taro + " " + kanji_kana), std::string::npos);
+    // After the mark of the post it records: the first, at offset 0.
+    ASSERT_TRUE(records[1].starts_with("<!--0-->")) << records[1];
     struct tm stamp = {};
-    ASSERT_EQ(sscanf(records[1].c_str(), "%d/%d/%d %d:%d:%d", &stamp.tm_year, &stamp.tm_mon,
+    ASSERT_EQ(sscanf(records[1].c_str() + 8, "%d/%d/%d %d:%d:%d", &stamp.tm_year, &stamp.tm_mon,
                      &stamp.tm_mday, &stamp.tm_hour, &stamp.tm_min, &stamp.tm_sec),
               6);
     stamp.tm_year += 100;

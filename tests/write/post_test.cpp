@@ -225,12 +225,21 @@ TEST_F(PostBoard, EightSingleByteCharactersAndControlBytesPass)
     EXPECT_EQ(text(), "abcdefgh\x01\x02\t\"&'\x7f" "z");
 }
 
-TEST_F(PostBoard, PrevIsReadByTheDecimalRule)
+// However the form spells the size, the records get prev as the post's offset in digits, by
+// which they name the post they record.
+TEST_F(PostBoard, PrevIsReadByTheDecimalRuleAndRecordedAsTheOffset)
 {
-    EXPECT_EQ(post(fields(unit, "", "a")).status, 0);
-    EXPECT_EQ(post(fields(unit, " +8", "b"), "10.0.0.2").status, 0);
-    EXPECT_EQ(post(fields(unit, "16abc", "c"), "10.0.0.3").status, 0);
-    EXPECT_EQ(text().size(), 24u);
+    WriteFile(dir / "zt/zt-com1.htm", "\x01{prev}\n");
+    const char *spellings[] = {"", " +8", "16abc", "\t024", "32<!--0-->"};
+    std::string recorded;
+    for (int n = 0; n < 5; n++) {
+        const std::string address = "10.0.0." + std::to_string(n + 1);
+        EXPECT_EQ(post(fields(unit, spellings[n], "p" + std::to_string(n)), address.c_str()).status, 0)
+            << spellings[n];
+        recorded = std::to_string(8 * n) + "\n" + recorded;
+    }
+    EXPECT_EQ(text().size(), 40u);
+    EXPECT_EQ(records('1'), recorded);
 }
 
 TEST_F(PostBoard, ConfirmPassesEveryCheckAndChangesNothing)

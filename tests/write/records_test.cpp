@@ -1,6 +1,7 @@
 // The record callbacks: the time stamp's format and the colour chosen from the name, and
 // their widest text, by which zt-admin bounds a record.
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,12 @@ TEST(PostTime, TwoDigitYearMinuteSecondOthersWithoutLeadingZero)
         t.tm_min = c.minute;
         t.tm_sec = c.second;
         EXPECT_EQ(Capture([&](FILE *out) { write_post_time(t, out); }), c.written);
+        // A reader of the record finds where the time ends, whatever follows it.
+        EXPECT_EQ(post_time_length(std::string(c.written) + " 1 2:3"), strlen(c.written));
     }
+    for (const char *no_time : {"7/3/5 22:05:09", "07/3/5 22:5:09", "07/3/5  22:05:09",
+                                "07/3/123 1:00:00", "07/3/5 22:05:0", ""})
+        EXPECT_EQ(post_time_length(no_time), 0u) << no_time;
 }
 
 TEST(PostTime, NowHasTheSameShape)
