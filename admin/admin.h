@@ -87,6 +87,9 @@ int usage_error(const std::string &text);
 // The text that printf would write, up to 511 bytes.
 std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
 
+// "every post is refused (code N)", of the post's result code (post.h).
+std::string refused(int code);
+
 // A whole decimal number without sign, or -1.
 long long plain_number(const std::string &s);
 

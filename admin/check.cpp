@@ -19,6 +19,7 @@
 
 #include "admin.h"
 #include "log_size.h"
+#include "post.h"
 #include "post_records.h"
 #include "template_check.h"
 #include "template_source.h"
@@ -29,7 +30,7 @@ using Problems = std::vector<std::string>;
 
 // Whether the board file name is there as a regular file and, unless bytes is null, can be
 // read into *bytes; otherwise the problem, with what follows from it.
-bool present(const std::string &dir, const std::string &name, const char *when_missing,
+bool present(const std::string &dir, const std::string &name, const std::string &when_missing,
              Problems *problems, std::string *bytes = nullptr)
 {
     struct stat st;
@@ -48,21 +49,22 @@ bool present(const std::string &dir, const std::string &name, const char *when_m
 void check_text(const std::string &dir, Problems *problems)
 {
     std::string text;
-    if (!present(dir, TEXT_FILE, ": every post is refused (code -11)", problems, &text))
+    if (!present(dir, TEXT_FILE, ": " + refused(POST_NO_TEXT), problems, &text))
         return;
     if (access(board_path(dir, TEXT_FILE).c_str(), W_OK) != 0)
-        problems->push_back(std::string(TEXT_FILE) +
-                            ": cannot be written: every post is refused (code -11)");
+        problems->push_back(std::string(TEXT_FILE) + ": cannot be written: " +
+                            refused(POST_NO_TEXT));
     if (const std::size_t cut = text.size() % UNIT_BYTES; cut != 0)
-        problems->push_back(format("%s: %zu bytes, not a whole number of 8-byte posts: the last "
-                                   "%zu bytes are part of a post",
-                                   TEXT_FILE, text.size(), cut));
+        problems->push_back(format("%s: %zu bytes, not a whole number of %lld-byte posts: the "
+                                   "last %zu bytes are part of a post",
+                                   TEXT_FILE, text.size(), static_cast<long long>(UNIT_BYTES),
+                                   cut));
 }
 
 void check_last_poster(const std::string &dir, Problems *problems)
 {
     std::string bytes;
-    if (!present(dir, LAST_POSTER_FILE, ": every post is refused (code -8)", problems, &bytes))
+    if (!present(dir, LAST_POSTER_FILE, ": " + refused(POST_NO_LAST_POSTER), problems, &bytes))
         return;
     if (!split_last_poster(bytes).two_lines)
         problems->push_back(format("%s: not two lines (name and address, each ended by a line "
@@ -117,7 +119,7 @@ void check_templates(const std::string &dir, Problems *problems)
         const std::string name = std::string(TEMPLATE_DIR) + "/" + source.name;
         TemplateKind kind;
         template_kind(source.name, &kind);
-        present(dir, name, (std::string(": ") + without_template(kind)).c_str(), problems);
+        present(dir, name, std::string(": ") + without_template(kind), problems);
     }
     // A record template without the mark works all the same: a warning, on standard error.
     for (int digit = 1; digit <= COMMENT_LOGS; digit++)
@@ -129,22 +131,20 @@ void check_lock(const std::string &dir, Problems *problems)
 {
     struct stat st;
     if (stat(board_path(dir, LOCK_PARENT).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        problems->push_back(std::string(LOCK_PARENT) +
-                            "/: missing: every post is refused (code -5)");
+        problems->push_back(std::string(LOCK_PARENT) + "/: missing: " + refused(POST_BUSY));
         return;
     }
     if (lstat(board_path(dir, LOCK_DIR).c_str(), &st) != 0)
         return;
     if (!S_ISDIR(st.st_mode)) {
-        problems->push_back(std::string(LOCK_DIR) +
-                            ": not a directory but a file in its place: every post is refused "
-                            "(code -5) until it is removed");
+        problems->push_back(std::string(LOCK_DIR) + ": not a directory but a file in its place: " +
+                            refused(POST_BUSY) + " until it is removed");
         return;
     }
     const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
-    problems->push_back(format("%s: present, taken %lld s ago: every post is refused (code -5); "
-                               "if no post is running, zt-admin unlock removes it",
-                               LOCK_DIR, age < 0 ? 0 : age));
+    problems->push_back(format("%s: present, taken %lld s ago: %s; if no post is running, "
+                               "zt-admin unlock removes it",
+                               LOCK_DIR, age < 0 ? 0 : age, refused(POST_BUSY).c_str()));
 }
 
 // The problems of the board in dir, each one line that begins with the file it concerns;

@@ -1,4 +1,5 @@
 // zt-admin's table of commands and the preamble they share.
+#include <algorithm>
 #include <cstdint>
 
 #include "admin.h"
@@ -51,9 +52,9 @@ void print_usage(FILE *out)
         fputs(command.usage.c_str(), out);
 }
 
-// Splits the command line after the command into options and operands. False, with the
-// message given, for an option the command does not know or one without its value.
-bool parse(const Command &command, int argc, char **argv, Arguments *arguments)
+// Splits the command line after the command into options and operands. 0, or EXIT_USAGE with
+// the message given for an option the command does not know or one without its value.
+int parse(const Command &command, int argc, char **argv, Arguments *arguments)
 {
     bool options = true;
     for (int i = 2; i < argc; i++) {
@@ -67,27 +68,19 @@ bool parse(const Command &command, int argc, char **argv, Arguments *arguments)
             continue;
         }
         const std::string_view name = arg.substr(0, arg.find('='));
-        const Option *option = nullptr;
-        for (const Option &known : command.options)
-            if (name == known.name && (known.needs || name == arg))
-                option = &known;
-        if (!option) {
-            usage_error(std::string(arg) + ": not an option of " + command.name);
-            return false;
-        }
-        std::string value;
-        if (name != arg) {
-            value = arg.substr(name.size() + 1);
-        } else if (option->needs) {
-            if (i + 1 == argc) {
-                usage_error(std::string(name) + " needs " + option->needs);
-                return false;
-            }
-            value = argv[++i];
-        }
-        arguments->options[std::string(name)] = value;
+        const auto option =
+            std::find_if(command.options.begin(), command.options.end(), [&](const Option &o) {
+                return name == o.name && (o.needs || name == arg);
+            });
+        if (option == command.options.end())
+            return usage_error(std::string(arg) + ": not an option of " + command.name);
+        if (option->needs && name == arg && i + 1 == argc)
+            return usage_error(std::string(name) + " needs " + option->needs);
+        arguments->options[std::string(name)] = name != arg       ? arg.substr(name.size() + 1)
+                                                : option->needs ? argv[++i]
+                                                                : "";
     }
-    return true;
+    return 0;
 }
 
 // True when dir holds a board; otherwise says so.
@@ -127,8 +120,8 @@ int run(int argc, char **argv)
         if (name != command.name)
             continue;
         Arguments arguments;
-        if (!parse(command, argc, argv, &arguments))
-            return EXIT_USAGE;
+        if (const int wrong = parse(command, argc, argv, &arguments))
+            return wrong;
         const std::size_t n = arguments.operands.size();
         if (n < command.least || n > command.most)
             return usage_error(std::string(name) + " takes " + command.operands);

@@ -45,7 +45,8 @@ void cut_text()
 {
     (void)fflush(reader.out);  // a memory stream: it updates bytes and size
     if (reader.size > reader.cut)
-        reader.pieces.push_back({Part::text, false, {reader.bytes + reader.cut, reader.size - reader.cut}, 0});
+        reader.pieces.push_back(
+            {Part::text, false, {reader.bytes + reader.cut, reader.size - reader.cut}, 0});
     reader.cut = reader.size;
 }
 
@@ -90,8 +91,8 @@ void note_callback(Tolvak_TemplateStream *, FILE *)
     reader.pieces.push_back({Part::callback, false, {}, n});
 }
 
-constexpr Tolvak_TemplateVariant piece_reading = {find_field, find_environment, note_url, note_html,
-                                           '\0', true};
+constexpr Tolvak_TemplateVariant piece_reading = {find_field, find_environment, note_url,
+                                                  note_html, '\0', true};
 constexpr Tolvak_PageCallback piece_callbacks[] = {note_callback<0>, note_callback<1>};
 static_assert(std::size(piece_callbacks) == comment_callbacks.size(), "one per record callback");
 
@@ -194,6 +195,7 @@ struct Span {
 // that finds others makes the record ambiguous. Each reading fixes the name's bytes where it
 // first meets them, for each encoder, and takes them so at every later place.
 constexpr long long MAX_STEPS = 1000000;  // a hostile record against an odd template ends here
+constexpr std::size_t MAX_PIECES = 1000;  // each piece is a level of the reading's recursion
 
 class RecordReading {
 public:
@@ -210,6 +212,8 @@ public:
     // unit that ends in full-width spaces too.
     int read(std::string_view record, std::vector<Span> *spans)
     {
+        if (pieces_.size() > MAX_PIECES)
+            return -1;
         record_ = record;
         steps_ = 0;
         for (const bool blanks : {false, true}) {
@@ -349,6 +353,22 @@ long long marked_offset(std::string_view record)
     return strtoll(std::string(record.substr(0, digits)).c_str(), nullptr, 10);
 }
 
+// The record read against pieces, and blanked where one reading fits: RecordReading's result.
+int read_record(const std::vector<Piece> &pieces, std::string_view record, std::string_view four,
+                long long offset, std::string *blanked)
+{
+    static const Encodable encodable;
+    RecordReading reading(pieces, encodable, four, offset);
+    std::vector<Span> spans;
+    const int read = reading.read(record, &spans);
+    if (read != 1)
+        return read;
+    *blanked = record;
+    for (const Span &span : spans)
+        blanked->replace(span.from, span.to - span.from, blank(span.to - span.from, span.url));
+    return 1;
+}
+
 // A log's records whole, each with the offset of its length field.
 struct Record {
     long long offset;
@@ -381,21 +401,17 @@ void blank_log(const std::string &path, const std::vector<Piece> &pieces, std::s
     }
     std::vector<Record> records;
     CommentLog_Walk(collect, &records);
-    static const Encodable encodable;
     for (const Record &record : records) {
         const long long offset = marked_offset(record.content);
         if (!record.whole || !std::binary_search(offsets.begin(), offsets.end(), offset) ||
             offset + UNIT_BYTES > static_cast<long long>(text.size()))
             continue;
-        RecordReading reading(pieces, encodable, text.substr(offset, UNIT_BYTES), offset);
-        std::vector<Span> spans;
-        if (reading.read(record.content, &spans) != 1) {
+        std::string blanked;
+        if (read_record(pieces, record.content, text.substr(offset, UNIT_BYTES), offset,
+                        &blanked) != 1) {
             log->unfit++;
             continue;
         }
-        std::string blanked = record.content;
-        for (const Span &span : spans)
-            blanked.replace(span.from, span.to - span.from, blank(span.to - span.from, span.url));
         if (blanked == record.content)
             log->blank++;
         else if (CommentLog_Rewrite(record.offset, record.content.data(), blanked.data(),
@@ -433,6 +449,15 @@ std::string unmarked_template_warning(const std::string &dir, int digit)
     return name + " has no mark of the post it records (a first line that begins with " +
            template_mark("\xE2\x90\x81") +
            "): zt-admin redact and rollback leave its records as they are";
+}
+
+int blank_record(std::string_view template_bytes, std::string_view record, std::string_view four,
+                 long long offset, std::string *blanked)
+{
+    std::vector<Piece> pieces;
+    if (!read_pieces(template_bytes, &pieces))
+        return 0;
+    return read_record(pieces, record, four, offset, blanked);
 }
 
 std::vector<LogBlanking> blank_post_records(const std::string &dir, std::string_view text,

@@ -31,6 +31,14 @@ bool record_template_marked(std::string_view bytes);
 // operator; empty when the template in dir has the mark or is missing.
 std::string unmarked_template_warning(const std::string &dir, int digit);
 
+// Reads the content of one record against the first line of the record template bytes, as
+// the record of the post at offset whose unit is four, and gives in *blanked the record with
+// the post's name and four characters blanked. 1 when one reading fits; 0 when none does, -1
+// when several do, the template has too many pieces or the reading takes too long (as a
+// hostile record against an odd template may), with *blanked untouched.
+int blank_record(std::string_view template_bytes, std::string_view record, std::string_view four,
+                 long long offset, std::string *blanked);
+
 // What blanking found in one log.
 struct LogBlanking {
     std::string skipped;   // why the log was left as it is (missing, no mark, ...), or empty

@@ -59,10 +59,9 @@ int rollback_command(const Arguments &arguments)
     }
     for (const long long offset : offsets)
         printf("%s: removed\n", describe_post(bytes, offset).c_str());
-    printf("removed %s, %lld to %lld: the text is %lld bytes, %s, and the next post is post "
-           "%lld; a form drawn before is refused as stale (code -12)\n",
-           count(posts - first + 1, "post").c_str(), first, posts, size,
-           count(first - 1, "post").c_str(), first);
+    printf("removed %s, %lld to %lld: the text is %lld bytes and takes post %lld next; forms "
+           "drawn before get code -12\n",
+           count(posts - first + 1, "post").c_str(), first, posts, size, first);
     print_blanking(logs);
     say_theme(dir, size, static_cast<long long>(bytes.size()));
     return 0;

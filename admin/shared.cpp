@@ -79,6 +79,11 @@ std::string format(const char *pattern, ...)
     return text;
 }
 
+std::string refused(int code)
+{
+    return "every post is refused (code " + std::to_string(code) + ")";
+}
+
 long long plain_number(const std::string &s)
 {
     if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789") != std::string::npos)

@@ -3,6 +3,7 @@
 
 #include "admin.h"
 #include "log_size.h"
+#include "post.h"
 #include "post_records.h"
 #include "template_check.h"
 #include "template_source.h"
@@ -13,7 +14,7 @@ void status_text(const std::string &dir)
 {
     const long long size = text_size(board_path(dir, TEXT_FILE).c_str());
     if (size < 0) {
-        printf("text         missing: every post is refused (code -11)\n");
+        printf("text         missing: %s\n", refused(POST_NO_TEXT).c_str());
         return;
     }
     // Posts are numbered from 1, as export --numbers shows them and redact takes them.
@@ -29,7 +30,8 @@ void status_text(const std::string &dir)
     printf("text         %lld bytes: %s%s; %s, %s\n", size, count(posts, "post").c_str(),
            numbered.c_str(), count(pages, "page").c_str(), page.c_str());
     if (size % UNIT_BYTES != 0)
-        printf("             warning: not a whole number of 8-byte posts\n");
+        printf("             warning: not a whole number of %lld-byte posts\n",
+               static_cast<long long>(UNIT_BYTES));
     std::string text;
     long long blank = 0;
     if (read_whole_file(board_path(dir, TEXT_FILE), &text))
@@ -47,16 +49,17 @@ void status_theme(const std::string &dir)
         printf("theme        none: the board shows its default theme\n");
         return;
     }
-    const std::string shown = theme.substr(0, THEME_BYTES);
-    printf("theme        \"%s\" (%zu bytes%s)\n", sjis_to_utf8(shown).c_str(), theme.size(),
-           theme.size() > THEME_BYTES ? ", the first 60 shown" : "");
+    const std::string shown = sjis_to_utf8(theme.substr(0, THEME_BYTES));
+    const std::string cut = theme.size() > THEME_BYTES ? format(", the first %d shown", THEME_BYTES)
+                                                       : "";
+    printf("theme        \"%s\" (%zu bytes%s)\n", shown.c_str(), theme.size(), cut.c_str());
 }
 
 void status_last_poster(const std::string &dir)
 {
     std::string bytes;
     if (!read_whole_file(board_path(dir, LAST_POSTER_FILE), &bytes)) {
-        printf("last poster  missing: every post is refused (code -8)\n");
+        printf("last poster  missing: %s\n", refused(POST_NO_LAST_POSTER).c_str());
         return;
     }
     if (bytes == NOBODY_LAST_POSTER) {
@@ -72,7 +75,7 @@ void status_lock(const std::string &dir)
 {
     struct stat st;
     if (stat(board_path(dir, LOCK_PARENT).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        printf("lock         lock/ is missing: every post is refused (code -5)\n");
+        printf("lock         lock/ is missing: %s\n", refused(POST_BUSY).c_str());
         return;
     }
     if (lstat(board_path(dir, LOCK_DIR).c_str(), &st) != 0) {
@@ -82,7 +85,7 @@ void status_lock(const std::string &dir)
     const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
     printf("lock         held since %s, %lld s ago%s\n", board_time(st.st_mtime).c_str(), age,
            age >= LOCK_STALE_SECONDS
-               ? ": every post is refused (code -5) until zt-admin unlock removes it"
+               ? (": " + refused(POST_BUSY) + " until zt-admin unlock removes it").c_str()
                : "");
 }
 

@@ -226,7 +226,8 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
         // The section is copied or skipped byte for byte.
         if (!Tolvak_CopySection(in, nullptr))
             problem(at, "callback %lld: its %s is not closed by 0x02", n, c.what);
-        if (const char *directive = std::find(at, in->next, TOLVAK_DIRECTIVE); directive != in->next)
+        if (const char *directive = std::find(at, in->next, TOLVAK_DIRECTIVE);
+            directive != in->next)
             problem(directive, "callback %lld: a directive in the %s would be printed as it stands",
                     n, c.what);
         break;

@@ -119,7 +119,7 @@ TEST(AdminRedact, RefusesEveryNumberOfNoPostAndChangesNothing)
         {"redact", {"1-2-3"}, 2, "1-2-3: not a post's number"},
         {"redact", {"1-3", "2"}, 2, "2: named twice"},
         {"redact", {"7", "1-10"}, 2, "7: named twice"},
-        {"rollback", {"301"}, 1, "there is no post 301: the text holds 300 posts; nothing was changed"},
+        {"rollback", {"301"}, 1, "there is no post 301: the text holds 300 posts; nothing was"},
         {"rollback", {"0"}, 2, "0: not a post's number"},
         {"rollback", {"2-3"}, 2, "2-3: not a post's number"},
         {"rollback", {"2", "3"}, 2, "rollback takes a directory and the number of the first post"},
@@ -201,7 +201,8 @@ TEST(AdminRedact, BlanksThePostsRecordsInEveryLogAndOnTheBoardPage)
     const std::string name = "a&b\"<c>", name_stored = "a&#38;b&#34;&#60;c&#62;";
     const std::string hiroshi = "\x82\xD0\x82\xEB\x82\xB5 1";  // "ひろし 1"
     ASSERT_EQ(PostNow(board, four, name, "192.0.2.1").status, 0);
-    ASSERT_EQ(PostNow(board, "\x82\xA0\x82\xA2\x82\xA4\x82\xA6", "<!--0-->x", "192.0.2.2").status, 0);
+    ASSERT_EQ(PostNow(board, "\x82\xA0\x82\xA2\x82\xA4\x82\xA6", "<!--0-->x", "192.0.2.2").status,
+              0);
     ASSERT_EQ(PostNow(board, "\x82\xA9\x82\xAB\x82\xAD\x82\xAF", hiroshi, "192.0.2.3").status, 0);
     const auto before = Records(board);
     const std::string text = ReadFile(board / TEXT_FILE);
@@ -243,6 +244,42 @@ TEST(AdminRedact, BlanksThePostsRecordsInEveryLogAndOnTheBoardPage)
     EXPECT_EQ(Records(board), after);
 }
 
+// Names and units that could be read more than one way against the default templates, or
+// look like what stands around them (a time, a separator, an escape, a blank): every record
+// of theirs reads one way, and is blanked.
+TEST(AdminRedact, EveryRecordOfTheDefaultTemplatesReadsOneWay)
+{
+    // "：", "　", "あ"
+    const std::string colon = "\x81\x46", space = "\x81\x40", a = "\x82\xA0";
+    const struct {
+        std::string name, four;
+    } posts[] = {
+        {"x" + colon, a + colon + space + space},  // log 7: name：four, the unit ending blank
+        {"07/3/5 1:00:00 1", "1 2:3 4 "},            // a time in the name, spaces in both
+        {"", space + space + space + space},         // no name, a blank unit
+        {" ", "&#38;&#3"},                           // an escape spelt out
+        {"192.0.2.1 a", "--!-- --"},                 // an address in the name
+        {"\"", "\"'\"'\"'\"'"},
+    };
+    const Board board;
+    int n = 0;
+    for (const auto &post : posts)
+        ASSERT_EQ(PostNow(board, post.four, post.name, "192.0.2." + std::to_string(++n)).status, 0)
+            << n;
+    const auto run = RunAdmin({"redact", board.dir, "1-" + std::to_string(n)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(Contains(run.out, "left as they are")) << run.out;
+    // The third post's records hold blanks only; in logs 3 and 4, which hold no four
+    // characters, so do the fourth's, whose name, one space, is its own blank.
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        EXPECT_TRUE(Contains(run.out, "log " + std::to_string(digit) + ": " +
+                                          (digit == 3 || digit == 4 ? "4 records blanked, 2"
+                                                                    : "5 records blanked, 1") +
+                                          " record" + (digit == 3 || digit == 4 ? "s" : "") +
+                                          " blank already\n"))
+            << run.out;
+}
+
 // A record template without the mark: its log's records are left as they are, and redact,
 // status and check say so; the other logs are blanked.
 TEST(AdminRedact, SaysSoOfARecordTemplateWithoutTheMark)
@@ -280,7 +317,10 @@ TEST(AdminRollback, TakesTheTextBackAcrossAPageAndAtTheEnd)
     EXPECT_EQ(RunAdmin({"theme", board.dir, "春"}).status, 0);
     const std::string unit = "\x82\xA0\x82\xA2\x82\xA4\x82\xA6";  // "あいうえ"
     for (int n = 256; n <= 258; n++)
-        ASSERT_EQ(PostNow(board, unit, "poster" + std::to_string(n), "192.0.2." + std::to_string(n - 250)).status, 0);
+        ASSERT_EQ(PostNow(board, unit, "poster" + std::to_string(n),
+                          "192.0.2." + std::to_string(n - 250))
+                      .status,
+                  0);
     EXPECT_FALSE(zt_test::Exists(board / THEME_FILE));  // post 256 filled page 1
     EXPECT_EQ(RunAdmin({"theme", board.dir, "夏"}).status, 0);
     const auto drawn = zt_test::RunProgram("zt-view", {board.dir, {{"QUERY_STRING", ""}}, ""});
@@ -292,8 +332,8 @@ TEST(AdminRollback, TakesTheTextBackAcrossAPageAndAtTheEnd)
               "post 256 (page 1) \"あいうえ\": removed\n"
               "post 257 (page 2) \"あいうえ\": removed\n"
               "post 258 (page 2) \"あいうえ\": removed\n"
-              "removed 3 posts, 256 to 258: the text is 2040 bytes, 255 posts, and the next post "
-              "is post 256; a form drawn before is refused as stale (code -12)\n");
+              "removed 3 posts, 256 to 258: the text is 2040 bytes and takes post 256 next; "
+              "forms drawn before get code -12\n");
     EXPECT_TRUE(Contains(run.out, "log 8: 3 records blanked\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "the theme that page 1 had was removed when it filled, and is "
                                   "not kept: the board shows the theme in place, \"夏\""))
@@ -304,8 +344,9 @@ TEST(AdminRollback, TakesTheTextBackAcrossAPageAndAtTheEnd)
             EXPECT_FALSE(Contains(record, "poster")) << record;
 
     // The form drawn before is stale; one drawn now is taken, and fills page 1 again.
-    EXPECT_TRUE(Contains(board.Post(zt_test::FormBody({{"four", unit}, {"prev", "2064"}, {"namae", "late"}}), "192.0.2.9").out,
-                         "id=\"e12\""));
+    const std::string stale =
+        zt_test::FormBody({{"four", unit}, {"prev", "2064"}, {"namae", "late"}});
+    EXPECT_TRUE(Contains(board.Post(stale, "192.0.2.9").out, "id=\"e12\""));
     ASSERT_EQ(PostNow(board, unit, "again", "192.0.2.9").status, 0);
     EXPECT_EQ(zt_test::FileSize(board / TEXT_FILE), 2048);
     EXPECT_FALSE(zt_test::Exists(board / THEME_FILE));
@@ -316,7 +357,9 @@ TEST(AdminRollback, TakesTheTextBackAcrossAPageAndAtTheEnd)
     EXPECT_TRUE(Contains(run.err, "there is no post 257: the text holds 256 posts")) << run.err;
     run = RunAdmin({"rollback", board.dir, "256"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "removed 1 post, 256 to 256: the text is 2040 bytes")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "removed 1 post, 256 to 256: the text is 2040 bytes and takes "
+                                  "post 256 next"))
+        << run.out;
     EXPECT_TRUE(Contains(run.out, "the board shows its default theme")) << run.out;
     // The record of the post that stood at that offset before the first rollback is blank.
     EXPECT_TRUE(Contains(run.out, "log 1: 1 record blanked, 1 record blank already\n")) << run.out;

@@ -234,8 +234,8 @@ TEST_F(PostBoard, PrevIsReadByTheDecimalRuleAndRecordedAsTheOffset)
     std::string recorded;
     for (int n = 0; n < 5; n++) {
         const std::string address = "10.0.0." + std::to_string(n + 1);
-        EXPECT_EQ(post(fields(unit, spellings[n], "p" + std::to_string(n)), address.c_str()).status, 0)
-            << spellings[n];
+        const auto run = post(fields(unit, spellings[n], "p" + std::to_string(n)), address.c_str());
+        EXPECT_EQ(run.status, 0) << spellings[n];
         recorded = std::to_string(8 * n) + "\n" + recorded;
     }
     EXPECT_EQ(text().size(), 40u);
