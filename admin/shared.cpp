@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "admin.h"
-#include "directory.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ std::string digit_name(const char *pattern, int digit)
 int open_locked_text(const BoardLock &lock, const std::string &dir, std::string *bytes)
 {
     if (!lock.held()) {
-        const int error = errno;  // the lock's
+        const int error = lock.error();
         const std::string path = board_path(dir, LOCK_DIR);
         if (error == EEXIST)
             message("the board is busy: a post holds the lock %s; nothing was changed. Try "
@@ -160,7 +159,7 @@ bool replace_file(const std::string &path, std::string_view bytes, std::string *
 }
 
 LockedText::LockedText(const std::string &dir)
-    : lock_(board_path(dir, LOCK_DIR).c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir}),
+    : lock_(board_path(dir, LOCK_DIR).c_str()),
       text_(open_locked_text(lock_, dir, &bytes_))
 {
 }
