@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "board_files.h"
+#include "board_lock.h"
 #include "commentlog.h"
 #include "sjis.h"
 

@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "admin.h"
-#include "directory.h"
 #include "log_size.h"
 #include "template_check.h"
 
@@ -88,9 +87,9 @@ int resize_command(const Arguments &arguments)
             return EXIT_FAILED;
         }
     }
-    const BoardLock lock(board_path(dir, LOCK_DIR).c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir});
+    const BoardLock lock(board_path(dir, LOCK_DIR).c_str());
     if (!lock.held()) {
-        lock_refusal(errno, dir);
+        lock_refusal(lock.error(), dir);
         return EXIT_FAILED;
     }
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {

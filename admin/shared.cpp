@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "admin.h"
-#include "directory.h"
 
 void lock_refusal(int error, const std::string &dir)
 {
@@ -43,7 +42,7 @@ std::string digit_name(const char *pattern, int digit)
 int open_locked_text(const BoardLock &lock, const std::string &dir, std::string *bytes)
 {
     if (!lock.held()) {
-        lock_refusal(errno, dir);  // the lock's
+        lock_refusal(lock.error(), dir);
         return -1;
     }
     const std::string path = board_path(dir, TEXT_FILE);
@@ -171,7 +170,7 @@ bool replace_file(const std::string &path, std::string_view bytes, std::string *
 }
 
 LockedText::LockedText(const std::string &dir)
-    : lock_(board_path(dir, LOCK_DIR).c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir}),
+    : lock_(board_path(dir, LOCK_DIR).c_str()),
       text_(open_locked_text(lock_, dir, &bytes_))
 {
 }

@@ -8,6 +8,7 @@
 // the file.
 #include "commentlog.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -230,18 +231,22 @@ void hold(int how)
     (void)flock(fileno(current), how);
 }
 
-// Opens path in mode and makes it current, reads its header and fills *state. The offsets a
-// walk or an append starts from are the header's when it is sound, else the fresh header's.
-int open_log(const char *path, const char *mode, CommentLog_State *state)
+// Opens path for writing or only for reading and makes it current, reads its header and
+// fills *state. The offsets a walk or an append starts from are the header's when it is
+// sound, else the fresh header's.
+int open_log(const char *path, bool write, CommentLog_State *state)
 {
     CommentLog_Close();
-    FILE *log = fopen(path, mode);
-    if (!log)
+    // Only a regular file is a log: a FIFO or a device could block the run or never end, so the
+    // open does not wait, and a symbolic link is not followed, wherever it points.
+    const int fd = open(path, (write ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         return -1;
-    // Only a regular file is a log: a FIFO or a device could block the run or never end.
     struct stat st;
-    if (fstat(fileno(log), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAX_HEADER_OFFSET) {
-        (void)fclose(log);  // nothing was written
+    FILE *log = nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MAX_HEADER_OFFSET ||
+        !(log = fdopen(fd, write ? "r+b" : "rb"))) {
+        (void)close(fd);  // nothing was written
         return -1;
     }
     current = log;
@@ -428,7 +433,7 @@ void CommentLog_FormatHeader(char *out, long long h, long long o)
 int CommentLog_Open(const char *path)
 {
     CommentLog_State state;
-    if (open_log(path, "r+b", &state) != 0)
+    if (open_log(path, true, &state) != 0)
         return -1;
     // Unreadable, or offsets that would put records into the header or past the end: the
     // fresh header. A file too short to hold a header is left as it is.
@@ -442,12 +447,12 @@ int CommentLog_Open(const char *path)
 
 int CommentLog_Inspect(const char *path, CommentLog_State *state)
 {
-    return open_log(path, "rb", state);
+    return open_log(path, false, state);
 }
 
 int CommentLog_Edit(const char *path, CommentLog_State *state)
 {
-    return open_log(path, "r+b", state);
+    return open_log(path, true, state);
 }
 
 int CommentLog_Rewrite(long long offset, const char *was, const char *now, std::size_t n)

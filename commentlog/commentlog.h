@@ -48,7 +48,8 @@ inline constexpr long COMMENT_RECORD_FRAME_BYTES = 6;
 // offsets 18), unless the file is too short to hold one; the view program writes it too.
 // The log is held with a shared flock until the close (exclusive while the fresh header is
 // written), so that a print never meets an append halfway. 0, or -1 when the file cannot
-// be opened, is no regular file or is too large for 32-bit offsets.
+// be opened, is no regular file (the open neither waits for a FIFO nor follows a symbolic
+// link) or is too large for 32-bit offsets.
 int CommentLog_Open(const char *path);
 
 // What CommentLog_Inspect found in a log's header.

@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(Board, Damages, testing::Values(
            "zt/zt-text.txt: not a regular file: every post is refused (code -11)"},
     Damage{"last poster of one line", [](const RealBoard &b) { WriteFile(b / "zt/zt-jti.txt", "a\n"); },
            "zt/zt-jti.txt: not two lines (name and address, each ended by a line end) but 2 bytes holding 1 line ends"},
-    Damage{"last poster without its last line end", [](const RealBoard &b) { WriteFile(b / "zt/zt-jti.txt", "a\n127.0.0.3\nx"); },
+    Damage{"last poster without its last line end", [](const RealBoard &b) { WriteFile(b / "zt/zt-jti.txt", "a\n127.0.0.3"); },
            "zt/zt-jti.txt: not two lines..."},
     Damage{"last poster empty", [](const RealBoard &b) { WriteFile(b / "zt/zt-jti.txt", ""); },
            "zt/zt-jti.txt: not two lines (name and address, each ended by a line end) but 0 bytes holding 0 line ends"},
