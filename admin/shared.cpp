@@ -6,6 +6,19 @@
 
 #include "admin.h"
 
+void lock_refusal(int error, const std::string &dir)
+{
+    const std::string path = board_path(dir, LOCK_DIR);
+    if (error == EEXIST)
+        message("the board is busy: a post holds the lock %s; nothing was changed. Try "
+                "again in a moment (a lock that stays was left by a post that died: "
+                "zt-admin status tells its age, zt-admin unlock removes it)",
+                path.c_str());
+    else
+        message("cannot take the lock %s: %s; nothing was changed", path.c_str(),
+                strerror(error));
+}
+
 namespace {
 
 // Collects a walk's pieces into whole records, without their LFs.
@@ -29,16 +42,7 @@ std::string digit_name(const char *pattern, int digit)
 int open_locked_text(const BoardLock &lock, const std::string &dir, std::string *bytes)
 {
     if (!lock.held()) {
-        const int error = lock.error();
-        const std::string path = board_path(dir, LOCK_DIR);
-        if (error == EEXIST)
-            message("the board is busy: a post holds the lock %s; nothing was changed. Try "
-                    "again in a moment (a lock that stays was left by a post that died: "
-                    "zt-admin status tells its age, zt-admin unlock removes it)",
-                    path.c_str());
-        else
-            message("cannot take the lock %s: %s; nothing was changed", path.c_str(),
-                    strerror(error));
+        lock_refusal(lock.error(), dir);
         return -1;
     }
     const std::string path = board_path(dir, TEXT_FILE);
@@ -142,6 +146,13 @@ bool read_whole_file(const std::string &path, std::string *bytes)
     bytes->assign(readable ? read : "", readable ? n : 0);
     free(read);
     return readable;
+}
+
+std::string empty_comment_log(long long bytes)
+{
+    std::string log(static_cast<std::size_t>(bytes), '\0');
+    CommentLog_FormatHeader(log.data(), bytes, bytes);
+    return log;
 }
 
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem)
