@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "board_files.h"
+#include "board_lock.h"
 #include "commentlog.h"
 #include "sjis.h"
 
@@ -73,6 +74,7 @@ int status_command(const Arguments &arguments);
 int unlock_command(const Arguments &arguments);
 int export_command(const Arguments &arguments);
 int redact_command(const Arguments &arguments);
+int resize_command(const Arguments &arguments);
 int rollback_command(const Arguments &arguments);
 int log_command(const Arguments &arguments);
 int check_command(const Arguments &arguments);
@@ -113,6 +115,13 @@ bool write_new_file(const std::string &path, std::string_view bytes, std::string
 // Reads a whole file through the board-files module. False when it cannot be read or is no
 // regular file.
 bool read_whole_file(const std::string &path, std::string *bytes);
+
+// Says why the posting lock of the board in dir could not be taken, from the errno that its
+// failed take left: the board is busy, or the error.
+void lock_refusal(int error, const std::string &dir);
+
+// The bytes of an empty comment log of that size: both offsets at its end, NUL bytes below.
+std::string empty_comment_log(long long bytes);
 
 // Puts bytes in place as the file path: written beside it and renamed over it, so that a
 // reader sees the old file or the new one, never a part. False, with *problem, on failure.

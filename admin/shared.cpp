@@ -5,7 +5,19 @@
 #include <cstdlib>
 
 #include "admin.h"
-#include "directory.h"
+
+void lock_refusal(int error, const std::string &dir)
+{
+    const std::string path = board_path(dir, LOCK_DIR);
+    if (error == EEXIST)
+        message("the board is busy: a post holds the lock %s; nothing was changed. Try "
+                "again in a moment (a lock that stays was left by a post that died: "
+                "zt-admin status tells its age, zt-admin unlock removes it)",
+                path.c_str());
+    else
+        message("cannot take the lock %s: %s; nothing was changed", path.c_str(),
+                strerror(error));
+}
 
 namespace {
 
@@ -30,16 +42,7 @@ std::string digit_name(const char *pattern, int digit)
 int open_locked_text(const BoardLock &lock, const std::string &dir, std::string *bytes)
 {
     if (!lock.held()) {
-        const int error = errno;  // the lock's
-        const std::string path = board_path(dir, LOCK_DIR);
-        if (error == EEXIST)
-            message("the board is busy: a post holds the lock %s; nothing was changed. Try "
-                    "again in a moment (a lock that stays was left by a post that died: "
-                    "zt-admin status tells its age, zt-admin unlock removes it)",
-                    path.c_str());
-        else
-            message("cannot take the lock %s: %s; nothing was changed", path.c_str(),
-                    strerror(error));
+        lock_refusal(lock.error(), dir);
         return -1;
     }
     const std::string path = board_path(dir, TEXT_FILE);
@@ -145,6 +148,13 @@ bool read_whole_file(const std::string &path, std::string *bytes)
     return readable;
 }
 
+std::string empty_comment_log(long long bytes)
+{
+    std::string log(static_cast<std::size_t>(bytes), '\0');
+    CommentLog_FormatHeader(log.data(), bytes, bytes);
+    return log;
+}
+
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem)
 {
     const std::string temporary = path + ".new";
@@ -160,7 +170,7 @@ bool replace_file(const std::string &path, std::string_view bytes, std::string *
 }
 
 LockedText::LockedText(const std::string &dir)
-    : lock_(board_path(dir, LOCK_DIR).c_str(), {Tolvak_MakeDir, Tolvak_RemoveDir}),
+    : lock_(board_path(dir, LOCK_DIR).c_str()),
       text_(open_locked_text(lock_, dir, &bytes_))
 {
 }

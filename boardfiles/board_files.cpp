@@ -10,37 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 
-BoardLock::BoardLock(const char *path, LockCalls calls) : calls_(calls)
-{
-    if (snprintf(path_, sizeof path_, "%s", path) >= static_cast<int>(sizeof path_))
-        return;
-    // The signal calls cannot fail with these arguments.
-    sigset_t stop;
-    (void)sigemptyset(&stop);
-    for (int signal : {SIGHUP, SIGINT, SIGTERM})
-        (void)sigaddset(&stop, signal);
-    (void)sigprocmask(SIG_BLOCK, &stop, &saved_);
-    held_ = calls_.make(path_) == 0;
-    if (!held_) {
-        const int error = errno;  // the caller tells why from it
-        (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
-        errno = error;
-    }
-}
-
-BoardLock::~BoardLock()
-{
-    if (!held_)
-        return;
-    // A lock that cannot be removed stays behind and refuses every post (-5) until the
-    // operator removes it; a post has no one to tell, and its own result stands.
-    (void)calls_.remove(path_);
-    (void)sigprocmask(SIG_SETMASK, &saved_, nullptr);
-}
-
 int open_board_file(const char *path, int flags, std::int64_t *size)
 {
-    const int fd = open(path, flags | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO opens at once and is refused below; on a regular file it changes
+    // nothing.
+    const int fd = open(path, flags | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat st;
@@ -87,7 +61,7 @@ char *read_board_file(const char *path, std::size_t *n)
 std::int64_t text_size(const char *path)
 {
     struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     return st.st_size;
 }
@@ -185,7 +159,7 @@ LastPoster split_last_poster(std::string_view bytes)
     bytes.remove_prefix(first + 1);
     const std::size_t second = bytes.find('\n');
     poster.address = {bytes.data(), second == std::string_view::npos ? bytes.size() : second};
-    poster.two_lines = second != std::string_view::npos && second + 1 == bytes.size();
+    poster.two_lines = second != std::string_view::npos;
     return poster;
 }
 
@@ -201,26 +175,33 @@ bool last_poster_line_is(std::string_view line, const char *value)
     return line.size() == strlen(value) && std::equal(line.begin(), line.end(), value, stored);
 }
 
-static void put_line(const char *value, FILE *file)
-{
-    for (; *value; value++)
-        putc_unlocked(line_byte(*value), file);
-    putc_unlocked('\n', file);
-}
-
 bool write_last_poster(const char *path, const char *name, const char *address)
 {
-    char fresh[PATH_MAX];
-    if (snprintf(fresh, sizeof fresh, "%s.new", path) >= static_cast<int>(sizeof fresh))
+    const BoardFile file(open_board_file(path, O_WRONLY));
+    if (file.fd < 0)
         return false;
-    FILE *file = fopen(fresh, "wb");
-    if (!file)
+    // Both lines in one write, so that a run that dies leaves the old ones or the new ones.
+    const std::size_t name_bytes = strlen(name), length = name_bytes + strlen(address) + 2;
+    char *lines = static_cast<char *>(malloc(length));
+    if (!lines)
         return false;
-    put_line(name, file);
-    put_line(address, file);
-    const bool written = !ferror(file);
-    if (fclose(file) == 0 && written && rename(fresh, path) == 0)
-        return true;
-    (void)unlink(fresh);  // the old file stays in place; the fresh one is of no use
-    return false;
+    std::transform(name, name + name_bytes, lines, line_byte);
+    lines[name_bytes] = '\n';
+    std::transform(address, address + length - name_bytes - 2, lines + name_bytes + 1, line_byte);
+    lines[length - 1] = '\n';
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t k = pwrite(file.fd, lines + done, length - done, static_cast<off_t>(done));
+        if (k > 0)
+            done += static_cast<std::size_t>(k);
+        else if (k == 0 || errno != EINTR)
+            break;
+    }
+    free(lines);
+    if (done < length)
+        return false;
+    while (ftruncate(file.fd, static_cast<off_t>(length)) != 0)
+        if (errno != EINTR)
+            return false;
+    return true;
 }

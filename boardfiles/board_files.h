@@ -10,16 +10,14 @@
 //   zt/zt-theme.txt    free text, put in place from outside; its first 60 bytes are shown;
 //                      removed by the post that completes a page
 //   zt/zt-jti.txt      the last poster: name LF address LF
-//   lock/zt.lck        an empty directory, present while a post is being written or zt-admin
-//                      redacts posts
+//   lock/zt.lck        the posting lock (board_lock.h)
 //   zt/zt-com1.htm ..  record templates; zt/zt-com1.txt .. the comment logs
 //
-// A path that names no regular file (a directory in a file's place, say) is a file that
-// cannot be opened.
+// A path that names no regular file is a file that cannot be opened: a directory, a FIFO, a
+// socket or a device in a file's place, and a symbolic link wherever it points. Opens never
+// block and never follow a link, so nothing planted in a file's place can stop a run or send
+// its writes elsewhere.
 #pragma once
-
-#include <limits.h>
-#include <signal.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +32,12 @@ inline constexpr std::int64_t TEXT_PAGE_BYTES = 2048;
 
 // The board page shows the first 60 bytes of the theme file.
 inline constexpr int THEME_BYTES = 60;
+
+// A poster's name holds at most 64 characters, the board page's own limit (its field's
+// maxlength): a longer name, which only a forged form sends, is cut to its first 64 where the
+// post is taken, so that the name compared with the last poster's, stored and written into the
+// records is the cut one. Characters count as a reader counts them (Tolvak_SjisPrefix).
+inline constexpr int NAME_CHARACTERS = 64;
 
 // The comment logs and their record templates, by their digits from 1: each loop, name and
 // message about the logs reads this count.
@@ -105,37 +109,10 @@ constexpr std::int64_t wrap_page(std::int64_t n, std::int64_t count)
     return r < 0 ? r + count : r;
 }
 
-// The posting lock, held for the lifetime of the object when held() says so: the directory at
-// path (the board's LOCK_DIR) created, which fails when it exists. While it is held, the
-// signals with which a web server or a terminal ends a process are kept pending, so that a
-// run is never ended between its first write and the lock's removal; a pending signal takes
-// effect once the lock is gone. zt-write posts under it and zt-admin redacts under it; both
-// hand in the directory calls of the CGI library (Tolvak_MakeDir, Tolvak_RemoveDir), since
-// this module builds on nothing. When the lock is not held, errno is the make call's.
-struct LockCalls {
-    int (*make)(const char *path);    // 0 when created, -1 when not
-    int (*remove)(const char *path);  // 0 when removed, -1 when not
-};
-
-class BoardLock {
-public:
-    BoardLock(const char *path, LockCalls calls);
-    ~BoardLock();
-    BoardLock(const BoardLock &) = delete;
-    BoardLock &operator=(const BoardLock &) = delete;
-
-    bool held() const { return held_; }
-
-private:
-    char path_[PATH_MAX];
-    LockCalls calls_;
-    sigset_t saved_;
-    bool held_ = false;
-};
-
-// Opens path with flags (never creating it) when it names a regular file, and gives its size
-// in *size unless size is null. The descriptor, or -1 with errno set (EISDIR, EINVAL for
-// another kind of file).
+// Opens path with flags (never creating it, never blocking, never through a symbolic link)
+// when it names a regular file, and gives its size in *size unless size is null. The
+// descriptor, or -1 with errno set: ELOOP for a link, EISDIR for a directory, EINVAL for a
+// FIFO, socket or device.
 int open_board_file(const char *path, int flags, std::int64_t *size = nullptr);
 
 // A descriptor (or -1), closed when it goes out of scope. Writes through it are done or
@@ -188,7 +165,9 @@ bool append_unit(int fd, const char *unit, std::int64_t size);
 int read_theme(const char *path, char (&theme)[THEME_BYTES]);
 
 // The last-poster file's two lines, pointing into its bytes. The end of the file ends a line
-// as its LF does; two_lines says that the file is exactly two lines, each ended by its LF.
+// as its LF does; two_lines says that both lines are ended by their LF. Bytes after the second
+// LF are left over from a longer poster by a rewrite that died before the cut, and read by
+// nobody.
 struct LastPoster {
     std::string_view name;
     std::string_view address;
@@ -200,7 +179,10 @@ LastPoster split_last_poster(std::string_view bytes);
 // value is stored, and so compared, as a space, so that the file keeps its two lines.
 bool last_poster_line_is(std::string_view line, const char *value);
 
-// Replaces the last-poster file at path with name and address, each on its line: written
-// beside it and renamed over it, so that a full disk or a failed write leaves the old two
-// lines in place. True when it was replaced.
+// Rewrites the last-poster file at path with name and address, each on its line: over its
+// old bytes and cut to their length, the file itself, never a scratch file beside it (which
+// whatever stands in its place could redirect or swallow) and never a truncating open (which
+// makes ext4 flush the file at once). Both lines go in one write, so that a run that dies
+// leaves the old lines or the new ones, and at worst some bytes of the old behind them. True
+// when the two lines are written whole and cut to length; false with errno set otherwise.
 bool write_last_poster(const char *path, const char *name, const char *address);

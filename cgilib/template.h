@@ -78,7 +78,8 @@ inline constexpr int TOLVAK_DIRECTIVE = 0x01;
 inline constexpr int TOLVAK_SECTION_END = 0x02;
 
 // Reads the template file at path whole into *in and applies the text rules. 0, or -1 when
-// the path names no regular file that can be opened, or there is no memory for it. A read
+// the path names no regular file that can be opened (a symbolic link is not followed, and a
+// FIFO never waited for), or there is no memory for it. A read
 // error ends the template where it happened, as the end of the file would.
 int Tolvak_OpenTemplate(const char *path, Tolvak_TemplateStream *in);
 

@@ -223,10 +223,12 @@ std::size_t Tolvak_TemplateText(char *bytes, std::size_t n)
 
 int Tolvak_OpenTemplate(const char *path, Tolvak_TemplateStream *in)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Only a regular file is a template: a directory reads as nothing, a FIFO could block (it
+    // opens at once without a writer here, and is refused below), and a symbolic link is not
+    // followed, wherever it points.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    // Only a regular file is a template: a directory reads as nothing, a FIFO could block.
     struct stat st;
     const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     const std::size_t size = regular ? static_cast<std::size_t>(st.st_size) : 0;

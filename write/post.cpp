@@ -4,12 +4,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "board_files.h"
-#include "directory.h"
+#include "board_lock.h"
 #include "commentlog.h"
 #include "form.h"
 #include "kanji.h"
@@ -65,8 +66,11 @@ int post_locked(const char *four, const char *prev)
     if (current_page_bytes(size + UNIT_BYTES) == 0)
         (void)unlink(Tolvak_Path("%s", THEME_FILE));  // mostly there is no theme to remove
 
-    // A file that cannot be replaced keeps the previous poster: the post stands.
-    (void)write_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE), poster.name, poster.address);
+    // The post stands either way; the web server logs what the run writes to standard error,
+    // since a poster not recorded may post again at once.
+    if (!write_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE), poster.name, poster.address))
+        fprintf(stderr, "zt-write: the last poster was not recorded in %s: %s\n",
+                Tolvak_Path("%s", LAST_POSTER_FILE), strerror(errno));
     // The records name the post by its offset as the text has it, not as the form spelt it
     // (" 16", "16abc" and "016" all pass the size check). It stays the field's value to the end
     // of the run.
@@ -81,6 +85,9 @@ int post_locked(const char *four, const char *prev)
 
 int run_post()
 {
+    // The name as the board takes it, from the last-poster check on: its first characters.
+    if (const char *name = Tolvak_Find("namae"))
+        Tolvak_CutValue("namae", Tolvak_SjisPrefix(name, strlen(name), NAME_CHARACTERS));
     const char *four = Tolvak_Find("four");
     if (!four || !*four)
         return POST_NO_FOUR;
@@ -94,7 +101,7 @@ int run_post()
     if (!prev)
         return POST_NO_PREV;
 
-    const BoardLock lock(Tolvak_Path("%s", LOCK_DIR), {Tolvak_MakeDir, Tolvak_RemoveDir});
+    const BoardLock lock(Tolvak_Path("%s", LOCK_DIR));
     if (!lock.held())
         return POST_BUSY;
     return post_locked(four, prev);

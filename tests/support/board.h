@@ -59,6 +59,7 @@ struct RunOptions {
     std::function<void(pid_t)> started;  // runs in the test once the child exists
     std::vector<std::string> prefix;  // a command the program runs under (strace ...)
     int timeout_seconds = 20;
+    bool reports_allowed = false;     // standard error may hold the program's own reports
 };
 
 // What a program writes when it ends with the error page: the response header and the page
@@ -67,7 +68,9 @@ std::string ErrorPage(const std::string &message);
 
 // Runs a program of the build (zt-write, zt-view, ...) and waits for it. A program that does
 // not end in time is killed and fails the test; anything on standard error fails it too,
-// since the programs write nothing there and the sanitizers report there.
+// since the programs write nothing there but the reports of a failure that a fault brings
+// about (lines that begin with the program's name, allowed with reports_allowed), and the
+// sanitizers report there.
 Run RunProgram(const std::string &program, const RunOptions &options);
 
 // Prepares a board in dir as an operator would: zt/ with an empty text file, a last-poster

@@ -1,9 +1,12 @@
 // zt-write end to end, in temporary boards: every refusal prints its own error line and
 // changes nothing; an accepted post changes exactly the text, the theme at a full page, the
 // last poster and one record per log; the lock is gone after every outcome.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +24,7 @@
 #include "board.h"
 #include "case_name.h"
 #include "board_files.h"
+#include "board_lock.h"
 #include "commentlog.h"
 
 using namespace std::string_literals;
@@ -287,6 +292,66 @@ TEST_F(PostBoard, TheLastPosterCannotPostTwiceInARow)
     EXPECT_EQ(records('1'), "<li>1 a b\n<li>1 \n");
 }
 
+std::string Times(int n, const std::string &s)
+{
+    std::string out;
+    while (n-- > 0)
+        out += s;
+    return out;
+}
+
+// A name is cut to its first 64 characters where the post is taken, whatever code the form
+// came in: the last-poster file, the records and the page hold the cut name, and the same name
+// sent whole again is the last poster's. A character that Shift_JIS lacks comes as "&#N;",
+// one character of up to 10 bytes.
+TEST_F(PostBoard, NamesAreCutToTheirFirst64Characters)
+{
+    const std::string a = "\x82\xA0";  // あ in Shift_JIS
+    const std::string esc_jis = "\x1B$B", esc_ascii = "\x1B(B";
+    const std::string euc_unit = "\xA4\xA2\xA4\xA4\xA4\xA6\xA4\xA8";
+    const std::string jis_unit = esc_jis + "$\"$$$&$(" + esc_ascii;
+    const struct {
+        const char *what;
+        std::string four, name, kept;  // kept in Shift_JIS, as stored
+    } cases[] = {
+        {"64 double-byte characters", unit, Times(64, a), Times(64, a)},
+        {"65 double-byte characters", unit, Times(65, a), Times(64, a)},
+        {"65 in EUC-JP", euc_unit, Times(65, "\xA4\xA2"), Times(64, a)},
+        {"65 in JIS", jis_unit, esc_jis + Times(65, "$\"") + esc_ascii, Times(64, a)},
+        {"65 half-width katakana, widened", unit, std::string(65, '\xB1'), Times(64, "\x83\x41")},
+        {"65 letters", unit, std::string(65, 'n'), std::string(64, 'n')},
+        {"63 letters and two double-byte", unit, std::string(63, 'n') + a + a,
+         std::string(63, 'n') + a},
+        {"64 references", unit, Times(64, "&#128512;") + "x", Times(64, "&#128512;")},
+        {"references of 7 digits and more", unit,
+         std::string(62, 'n') + "&#1114111;" + "&#12345678;",
+         std::string(62, 'n') + "&#1114111;" + "&"},
+        {"a reference without its ';'", unit, std::string(62, 'n') + "&#9" + a,
+         std::string(62, 'n') + "&#"},
+        {"a lead byte at the end", unit, std::string(64, 'n') + "\x82", std::string(64, 'n')},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        // Someone else in between, since cases cut to the same name.
+        const std::string other = "10.0.3." + std::to_string(++n);
+        ASSERT_EQ(post(fields(unit, std::to_string(text().size()), "x"), other.c_str()).status, 0);
+        const std::string prev = std::to_string(text().size());
+        const std::string address = "10.0.1." + std::to_string(n);
+        const auto run = post(fields(c.four, prev, c.name), address.c_str());
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), c.kept + "\n" + address + "\n");
+        std::string escaped;
+        for (const char ch : c.kept)
+            escaped += ch == '&' ? "&#38;" : std::string(1, ch);
+        EXPECT_EQ(records('1').substr(0, records('1').find('\n')), "<li>1 " + escaped);
+        EXPECT_TRUE(run.out.ends_with("] " + escaped + "\n")) << run.out;
+        // The whole name once more, from another address: the last poster's.
+        EXPECT_EQ(post(fields(c.four, std::to_string(text().size()), c.name), "10.0.2.1").out,
+                  error_response(-6));
+    }
+}
+
 TEST_F(PostBoard, MissingRecordTemplateSkipsOnlyItsLog)
 {
     unlink((dir / "zt/zt-com3.htm").c_str());
@@ -355,13 +420,13 @@ TEST_F(PostBoard, ShortWriteOfTheUnitLeavesEveryFileAsItWas)
 }
 
 // SIGTERM while the lock is held: the run finishes its files and removes the lock, then ends.
-// A record template that is a FIFO holds the run inside the transaction until the test
-// writes to it.
+// An exclusive flock on log 4, as a long print of that log would hold it shared, keeps the run
+// inside the transaction until the test lets it go.
 TEST_F(PostBoard, TerminationWhileLockedFinishesTheFilesFirst)
 {
-    const std::string fifo = dir / "zt/zt-com4.htm";
-    unlink(fifo.c_str());
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int log4 = open((dir / "zt/zt-com4.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(log4, 0);
+    ASSERT_EQ(flock(log4, LOCK_EX), 0);
     std::atomic<pid_t> writer{0};
     std::thread release([&] {
         while (!locked() || !writer)
@@ -369,7 +434,7 @@ TEST_F(PostBoard, TerminationWhileLockedFinishesTheFilesFirst)
         kill(writer, SIGTERM);
         usleep(20000);
         EXPECT_TRUE(locked());
-        WriteFile(fifo, "<li>4 \x01{namae}\n");
+        close(log4);
     });
     const std::string body = zt_test::FormBody(fields(unit, "0", "a"));
     zt_test::RunOptions options(
@@ -381,19 +446,36 @@ TEST_F(PostBoard, TerminationWhileLockedFinishesTheFilesFirst)
     EXPECT_FALSE(locked());
     EXPECT_EQ(text(), unit);
     EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a\n10.0.0.1\n");
-    // A FIFO is no regular file, so it makes no record once it opens; every other log has one.
     for (char digit = '1'; digit < '1' + COMMENT_LOGS; digit++)
-        EXPECT_EQ(records(digit), digit == '4' ? "" : "<li>"s + digit + " a\n");
+        EXPECT_EQ(records(digit), "<li>"s + digit + " a\n");
+}
+
+// A lock whose holder died: a child takes it and ends without letting it go, as a run killed
+// inside its transaction ends.
+void leave_dead_lock(const std::string &path)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        const BoardLock lock(path.c_str());
+        _exit(lock.held() ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(lock_holder(path.c_str()), LOCK_DEAD);
 }
 
 // Many posters at once against one board: one post lands per round, the others are busy or
-// stale, and the text and the logs hold exactly the accepted ones.
+// stale, and the text and the logs hold exactly the accepted ones. Every other round begins
+// with a lock whose holder died, which the posters race to take over.
 TEST_F(PostBoard, ConcurrentPostersAreSerialised)
 {
     constexpr int posters = 24;
-    constexpr int rounds = 5;
+    constexpr int rounds = 6;
     int accepted = 0;
     for (int round = 0; round < rounds; round++) {
+        if (round % 2 == 1)
+            leave_dead_lock(dir / "lock/zt.lck");
         const std::string prev = std::to_string(text().size());
         std::vector<zt_test::Run> runs(posters);
         std::vector<std::thread> threads;
@@ -422,6 +504,66 @@ TEST_F(PostBoard, ConcurrentPostersAreSerialised)
         const std::string printed = records(digit);
         EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), accepted) << printed;
     }
+}
+
+// A lock that a live run holds, or that no zt run made (another program's mkdir, or a file in
+// its place), is never taken over: every post is busy, and the lock stays as it was.
+struct HeldLock {
+    const char *name;
+    LockHolder holder;
+    std::function<void(const std::string &path, std::optional<BoardLock> *live)> take;
+};
+
+void PrintTo(const HeldLock &h, std::ostream *os) { *os << h.name; }
+
+class HeldLocks : public PostBoard, public testing::WithParamInterface<HeldLock> {};
+
+TEST_P(HeldLocks, AreNeverTakenOver)
+{
+    const HeldLock &h = GetParam();
+    const std::string path = dir / "lock/zt.lck";
+    std::optional<BoardLock> live;
+    h.take(path, &live);
+    struct stat before;
+    ASSERT_EQ(lstat(path.c_str(), &before), 0);
+    EXPECT_EQ(lock_holder(path.c_str()), h.holder);
+    for (int i = 0; i < 10; i++) {
+        EXPECT_EQ(post(fields(unit, "0", "p" + std::to_string(i)), ("10.2.0." + std::to_string(i)).c_str()).out,
+                  error_response(-5));
+        usleep(50000);
+    }
+    struct stat after;
+    ASSERT_EQ(lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(lock_holder(path.c_str()), h.holder);
+    EXPECT_EQ(text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Locks, HeldLocks, testing::Values(
+    HeldLock{"live", LOCK_LIVE, [](const std::string &path, std::optional<BoardLock> *live) {
+        live->emplace(path.c_str());
+        ASSERT_TRUE((*live)->held());
+    }},
+    HeldLock{"made by another program", LOCK_UNKNOWN, [](const std::string &path, std::optional<BoardLock> *) {
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    }},
+    HeldLock{"a file", LOCK_UNKNOWN, [](const std::string &path, std::optional<BoardLock> *) {
+        WriteFile(path, "");
+    }}), zt_test::CaseName{});
+
+// A file system that cannot rename without replacing gets the lock as another program makes
+// it: a plain directory, removed at the end as ever.
+TEST_F(PostBoard, LockWithoutRenameNoReplaceIsAPlainDirectory)
+{
+    const std::string body = zt_test::FormBody(fields(unit, "0", "a"));
+    zt_test::RunOptions options(
+        dir.path(), {{"CONTENT_LENGTH", std::to_string(body.size())}, {"REMOTE_ADDR", "10.0.0.1"}}, body);
+    options.prefix = {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e", "inject=renameat2:error=EINVAL"};
+    const auto run = zt_test::RunProgram("zt-write", options);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(text(), unit);
+    EXPECT_FALSE(locked());
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "lock"));
 }
 
 }  // namespace

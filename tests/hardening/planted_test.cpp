@@ -1,0 +1,144 @@
+// Something planted in a board file's place: a FIFO, a directory, a symbolic link out of the
+// board or one to another file within it, in the place of every file a program opens, and of
+// the scratch file the last-poster file was once written through. Every program must take it
+// as a file that cannot be opened: it answers as it answers when the file is missing, never
+// waits on it, and writes nothing through it, neither outside the board nor within.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "case_name.h"
+#include "real_board.h"
+
+using zt_hard::RealBoard;
+using zt_test::ReadFile;
+using zt_test::WriteFile;
+
+namespace {
+
+enum class Kind { fifo, directory, link_out, link_within };
+
+struct Planted {
+    std::string file;
+    Kind kind;
+};
+
+void PrintTo(const Planted &p, std::ostream *os)
+{
+    static const char *const kinds[] = {"FIFO", "directory", "link out of the board", "link within it"};
+    *os << p.file << " " << kinds[static_cast<int>(p.kind)];
+}
+
+// The board's files that the programs open, and the old scratch file.
+const std::vector<std::string> FILES = {
+    "zt/zt-text.txt", "zt/zt-jti.txt", "zt/zt-theme.txt", "zt/zt-write.htm", "zt/zt-view.htm", "zt/zt-read.htm",
+    "zt/zt-com1.htm", "zt/zt-com2.htm", "zt/zt-com3.htm", "zt/zt-com4.htm", "zt/zt-com5.htm", "zt/zt-com6.htm",
+    "zt/zt-com7.htm", "zt/zt-com8.htm", "zt/zt-com1.txt", "zt/zt-com2.txt", "zt/zt-com3.txt", "zt/zt-com4.txt",
+    "zt/zt-com5.txt", "zt/zt-com6.txt", "zt/zt-com7.txt", "zt/zt-com8.txt", "zt/zt-jti.txt.new",
+};
+
+std::vector<Planted> every_case()
+{
+    std::vector<Planted> cases;
+    for (const std::string &file : FILES)
+        for (Kind kind : {Kind::fifo, Kind::directory, Kind::link_out, Kind::link_within})
+            cases.push_back({file, kind});
+    return cases;
+}
+
+// Record times differ from run to run; nothing else may.
+std::string timeless(const std::string &bytes)
+{
+    static const std::regex time(R"(\d{2}/\d{1,2}/\d{1,2} \d{1,2}:\d{2}:\d{2})");
+    return std::regex_replace(bytes, time, "TIME");
+}
+
+using Snapshot = std::map<std::string, std::string>;
+
+// The board's tree, but for the planted name and the file a link within the board names.
+Snapshot snapshot(const RealBoard &board, const std::string &planted)
+{
+    Snapshot files;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(board.dir())) {
+        const std::string name = entry.path().string().substr(board.dir().size() + 1);
+        if (name == planted || name == "zt/planted.txt" || name.rfind(planted + "/", 0) == 0)
+            continue;
+        files[name] = entry.is_regular_file() ? timeless(ReadFile(entry.path().string())) : "(not a file)";
+    }
+    return files;
+}
+
+// What the programs answer on a board, in turn: a post from a new poster, the board page, a
+// reading page.
+std::vector<std::string> run_programs(const RealBoard &board)
+{
+    std::vector<std::string> answers;
+    const std::string prev = std::to_string(std::max(0LL, zt_test::FileSize(board / "zt/zt-text.txt")));
+    for (const zt_test::Run &run : {board.Post(zt_hard::PostFields(zt_hard::Sjis("つづきを"), prev, "b"), "127.0.0.3"),
+                                    board.View(), board.Read("wa=1")})
+        answers.push_back(std::to_string(run.status) + "\n" + timeless(run.out));
+    return answers;
+}
+
+// A board after one post, so that every file has something in it.
+void first_post(const RealBoard &board)
+{
+    ASSERT_EQ(zt_hard::AnswerCode(board.Post(zt_hard::PostFields(zt_hard::Sjis("はじめに"), "0", "a"), "127.0.0.2").out), 0);
+    WriteFile(board / "zt/zt-theme.txt", zt_hard::Sjis("お題"));
+}
+
+class PlantedFile : public testing::TestWithParam<Planted> {};
+
+TEST_P(PlantedFile, IsAFileThatCannotBeOpened)
+{
+    const Planted &p = GetParam();
+    RealBoard missing(2048), planted(2048);
+    first_post(missing);
+    first_post(planted);
+    const std::string original = zt_test::Exists(planted / p.file) ? ReadFile(planted / p.file) : "";
+    unlink((missing / p.file).c_str());
+    unlink((planted / p.file).c_str());
+
+    // A link's target holds the file's own bytes, so that a program that followed it would
+    // answer as with the file in place.
+    zt_test::TempDir outside;
+    const std::string target = p.kind == Kind::link_out ? outside / "target" : planted / "zt/planted.txt";
+    WriteFile(target, original);
+    WriteFile(missing / "zt/planted.txt", original);
+    const std::string path = planted / p.file;
+    switch (p.kind) {
+    case Kind::fifo:
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        break;
+    case Kind::directory:
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+        break;
+    case Kind::link_out:
+    case Kind::link_within:
+        ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+        break;
+    }
+    struct stat before;
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+
+    EXPECT_EQ(run_programs(planted), run_programs(missing));
+    EXPECT_EQ(snapshot(planted, p.file), snapshot(missing, p.file));
+    struct stat after;
+    ASSERT_EQ(lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(S_ISFIFO(after.st_mode), p.kind == Kind::fifo);
+    EXPECT_EQ(S_ISDIR(after.st_mode), p.kind == Kind::directory);
+    EXPECT_EQ(ReadFile(target), original);
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_TRUE(after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec);
+}
+
+INSTANTIATE_TEST_SUITE_P(Board, PlantedFile, testing::ValuesIn(every_case()), zt_test::CaseName{});
+
+}  // namespace
