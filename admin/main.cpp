@@ -1,4 +1,6 @@
 // zt-admin's table of commands and the preamble they share.
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -136,6 +138,9 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // A reader that went away fails the write, which finish then reports, rather than ending
+    // the run unheard.
+    (void)signal(SIGPIPE, SIG_IGN);
     return finish(run(argc, argv));
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -461,24 +462,35 @@ TEST(AdminUsage, EveryMisuseIsToldAndFails)
     EXPECT_TRUE(help.out.starts_with("usage: zt-admin"));
 }
 
-// What a command prints must reach its reader: to a full disk the run fails, and says so.
+// What a command prints must reach its reader: to a full disk or a closed pipe the run fails,
+// and says so.
 TEST(AdminOutput, AFailedWriteFailsTheRun)
 {
     const Board board;
     const std::string body = zt_test::FormBody(
         {{"four", "\x82\xA0\x82\xA2\x82\xA4\x82\xA6"}, {"prev", "0"}, {"namae", "a"}});
     ASSERT_EQ(board.Post(body, "192.0.2.1").status, 0);
-    const auto to_full_disk = [] {
-        const int full = open("/dev/full", O_WRONLY);
-        dup2(full, STDOUT_FILENO);
+    const struct {
+        std::function<void()> output;
+        const char *error;
+    } sinks[] = {
+        {[] { dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO); }, "No space left on device"},
+        {[] {
+             int ends[2];
+             if (pipe(ends) == 0 && close(ends[0]) == 0)
+                 dup2(ends[1], STDOUT_FILENO);
+         },
+         "Broken pipe"},
     };
-    for (const std::vector<std::string> &arguments :
-         {std::vector<std::string>{"export", board.dir}, {"log", board.dir, "1"},
-          {"status", board.dir}, {"check", board.dir}, {"--help"}}) {
-        const auto run = RunAdmin(arguments, to_full_disk);
-        EXPECT_EQ(run.status, 1) << arguments[0];
-        EXPECT_EQ(run.err, "zt-admin: cannot write the output: No space left on device\n");
-    }
+    for (const auto &sink : sinks)
+        for (const std::vector<std::string> &arguments :
+             {std::vector<std::string>{"export", board.dir}, {"log", board.dir, "1"},
+              {"status", board.dir}, {"check", board.dir}, {"--help"}}) {
+            const auto run = RunAdmin(arguments, sink.output);
+            EXPECT_EQ(run.status, 1) << arguments[0];
+            EXPECT_EQ(run.err, "zt-admin: cannot write the output: " + std::string(sink.error) +
+                                   "\n");
+        }
 }
 
 // The programs on a board that zt-admin prepared: the first post of a new board is taken
