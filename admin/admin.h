@@ -74,6 +74,7 @@ int status_command(const Arguments &arguments);
 int unlock_command(const Arguments &arguments);
 int export_command(const Arguments &arguments);
 int redact_command(const Arguments &arguments);
+int resize_command(const Arguments &arguments);
 int rollback_command(const Arguments &arguments);
 int log_command(const Arguments &arguments);
 int check_command(const Arguments &arguments);
@@ -129,6 +130,9 @@ bool write_new_file(const std::string &path, std::string_view bytes, std::string
 // Reads a whole file through the board-files module. False when it cannot be read or is no
 // regular file.
 bool read_whole_file(const std::string &path, std::string *bytes);
+
+// The bytes of an empty comment log of that size: both offsets at its end, NUL bytes below.
+std::string empty_comment_log(long long bytes);
 
 // Puts bytes in place as the file path: written beside it and renamed over it, so that a
 // reader sees the old file or the new one, never a part. False, with *problem, on failure.

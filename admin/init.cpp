@@ -56,14 +56,6 @@ bool rename_new(const std::string &from, const std::string &to)
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
-// The bytes of an empty comment log of that size.
-std::string empty_comment_log(long long bytes)
-{
-    std::string log(static_cast<std::size_t>(bytes), '\0');
-    CommentLog_FormatHeader(log.data(), bytes, bytes);
-    return log;
-}
-
 // Prepares a board in dir (created if missing, parents included): zt/ with the default
 // templates converted into the board's code, an empty text, a last-poster file that matches
 // nobody, the default rate of posts, the comment logs at log_bytes each, and lock/. Refuses a directory that already
@@ -134,7 +126,7 @@ int init_command(const Arguments &arguments)
         log_bytes = plain_number(*given);
         const long long largest = largest_default_record();
         if (log_bytes < smallest_log(largest) || log_bytes > MAX_LOG_BYTES) {
-            message("--log-bytes %s: a comment log has %lld to %lld bytes (the smallest holds %lld "
+            message("--log-bytes %s: a comment log has %lld to %lld bytes (the smallest shows %lld "
                     "of the largest records, %lld bytes, that a post can add)",
                     given->c_str(), smallest_log(largest), MAX_LOG_BYTES, RECORDS_PER_LOG,
                     largest);

@@ -36,11 +36,12 @@ std::string log_size_warning(const std::string &dir, int digit, long long size)
         return format("gets no record from a post with a long name: %s can make records of %lld "
                       "bytes, over the %ld that a log takes",
                       name.c_str(), largest.bytes, COMMENT_RECORD_MAX);
-    const long long held = (size - COMMENT_HEADER_BYTES) / largest.bytes;
+    const long long held = records_shown(size, largest.bytes);
     if (held >= RECORDS_PER_LOG)
         return "";
-    return format("holds %lld of the largest records (%lld bytes) that %s can make, so one post "
-                  "can overwrite more than an eighth of it%s; a log of %lld bytes holds %lld",
-                  held, largest.bytes, name.c_str(), held == 0 ? " or leave no record" : "",
+    return format("shows %lld of the largest records (%lld bytes) that %s can make, so one post "
+                  "can push out more than an eighth of it%s; a log of %lld bytes shows %lld",
+                  held, largest.bytes, name.c_str(),
+                  size - COMMENT_HEADER_BYTES < largest.bytes ? " or leave no record" : "",
                   smallest_log(largest.bytes), RECORDS_PER_LOG);
 }

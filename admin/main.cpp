@@ -1,4 +1,6 @@
 // zt-admin's table of commands and the preamble they share.
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -36,6 +38,9 @@ const Command commands[] = {
      "  redact DIR N|N-M...       replace posts N... (from 1, as export --numbers shows) with\n"
      "                            four full-width spaces, and blank their records in the logs\n",
      {}, "a directory and the numbers of the posts to blank", 2, SIZE_MAX, true, redact_command},
+    {"resize",
+     "  resize DIR --log-bytes N  give every comment log N bytes, keeping its newest records\n",
+     {{"--log-bytes", "a number of bytes"}}, "one directory", 1, 1, true, resize_command},
     {"rollback",
      "  rollback DIR N            take the text back to before post N: N and every later post\n"
      "                            are removed, their records in the logs blanked\n",
@@ -141,6 +146,9 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // A reader that went away fails the write, which finish then reports, rather than ending
+    // the run unheard.
+    (void)signal(SIGPIPE, SIG_IGN);
     return finish(run(argc, argv));
 }
 

@@ -391,7 +391,8 @@ void blank_log(const std::string &path, const std::vector<Piece> &pieces, std::s
 {
     CommentLog_State state;
     if (CommentLog_Edit(path.c_str(), &state) != 0) {
-        log->skipped = errno == ENOENT ? "missing" : "cannot be opened";
+        log->skipped =
+            errno == ENOENT ? "missing" : "cannot be opened (no regular file, or no access)";
         return;
     }
     if (state.header != COMMENT_HEADER_SOUND) {
@@ -470,7 +471,7 @@ std::vector<LogBlanking> blank_post_records(const std::string &dir, std::string_
         std::string bytes;
         std::vector<Piece> pieces;
         if (!read_whole_file(board_path(dir, name), &bytes))
-            log.skipped = name + ", by which its records are read, is missing";
+            log.skipped = name + ", by which its records are read, cannot be read";
         else if (!record_template_marked(bytes))
             log.skipped = name + " has no mark of the post it records";
         else if (!read_pieces(bytes, &pieces))

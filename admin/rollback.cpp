@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "admin.h"
+#include "post.h"
 #include "post_records.h"
 
 namespace {
@@ -60,8 +61,8 @@ int rollback_command(const Arguments &arguments)
     for (const long long offset : offsets)
         printf("%s: removed\n", describe_post(bytes, offset).c_str());
     printf("removed %s, %lld to %lld: the text is %lld bytes and takes post %lld next; forms "
-           "drawn before get code -12\n",
-           count(posts - first + 1, "post").c_str(), first, posts, size, first);
+           "drawn before get code %d\n",
+           count(posts - first + 1, "post").c_str(), first, posts, size, first, POST_STALE);
     print_blanking(logs);
     say_theme(dir, size, static_cast<long long>(bytes.size()));
     return 0;

@@ -134,6 +134,13 @@ bool read_whole_file(const std::string &path, std::string *bytes)
     return readable;
 }
 
+std::string empty_comment_log(long long bytes)
+{
+    std::string log(static_cast<std::size_t>(bytes), '\0');
+    CommentLog_FormatHeader(log.data(), bytes, bytes);
+    return log;
+}
+
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem)
 {
     const std::string temporary = path + ".new";

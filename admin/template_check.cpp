@@ -8,6 +8,7 @@
 
 #include "admin.h"
 #include "encode.h"
+#include "kanji.h"
 #include "page.h"
 #include "read.h"
 #include "records.h"
@@ -247,6 +248,16 @@ void read_callback(Tolvak_TemplateStream *in, FILE *)
 constexpr std::size_t LARGEST_VALUE_BYTES = MAX_POST_BYTES - 26;
 const std::string largest_value(LARGEST_VALUE_BYTES, '&');
 const std::string largest_four(UNIT_BYTES, '&');
+// The widest name, which zt-write cuts to NAME_CHARACTERS characters: as many character
+// references of the longest kind, the character that grows most when escaped ("&#1111111;",
+// 14 bytes as HTML and 16 in a URL, where a double-byte character takes 2 and 6).
+const std::string largest_name = [] {
+    const std::string reference = "&#" + std::string(TOLVAK_REFERENCE_BYTES - 3, '1') + ";";
+    std::string name;
+    for (int i = 0; i < NAME_CHARACTERS; i++)
+        name += reference;
+    return name;
+}();
 std::string named_variable;  // an environment variable other than REMOTE_ADDR, met last
 
 // zt-write gives prev, in the records, the post's offset as digits (records.h).
@@ -256,7 +267,9 @@ const char *largest_field(const char *name)
 {
     if (strcmp(name, RECORD_OFFSET_FIELD) == 0)
         return largest_offset.c_str();
-    return strcmp(name, "four") == 0 ? largest_four.c_str() : largest_value.c_str();
+    if (strcmp(name, "four") == 0)
+        return largest_four.c_str();
+    return strcmp(name, "namae") == 0 ? largest_name.c_str() : largest_value.c_str();
 }
 
 const char *largest_environment(const char *name)

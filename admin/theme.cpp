@@ -1,4 +1,6 @@
-// zt-admin theme: puts the theme in place, or removes it.
+// zt-admin theme: puts the theme in place, or removes it. The board page shows the theme
+// file's first THEME_BYTES bytes as they are, so a longer theme is cut to the whole characters
+// among them: the page never shows half a double-byte character.
 #include "admin.h"
 #include "kanji.h"
 
@@ -25,6 +27,8 @@ int theme_command(const Arguments &arguments)
         message("the theme cannot be used: %s", problem.c_str());
         return EXIT_FAILED;
     }
+    const std::size_t given = sjis.size();
+    sjis.resize(Tolvak_SjisWhole(sjis.data(), sjis.size(), THEME_BYTES));
     if (!replace_file(path, sjis, &problem)) {
         message("%s", problem.c_str());
         return EXIT_FAILED;
@@ -32,12 +36,9 @@ int theme_command(const Arguments &arguments)
     printf("the theme is in place (%zu bytes)\n", sjis.size());
     if (sjis.empty())
         message("warning: an empty theme shows nothing; theme --clear brings back the default");
-    if (sjis.size() > THEME_BYTES) {
-        const std::size_t whole = Tolvak_SjisWhole(sjis.data(), sjis.size(), THEME_BYTES);
-        message("warning: the theme has %zu bytes and the board shows only its first %d: "
-                "\"%s\"%s",
-                sjis.size(), THEME_BYTES, sjis_to_utf8(sjis.substr(0, whole)).c_str(),
-                whole < THEME_BYTES ? ", and half of the character after it" : "");
-    }
+    if (given > sjis.size())
+        message("warning: the theme has %zu bytes and the board shows %d at most: it is cut to "
+                "\"%s\"",
+                given, THEME_BYTES, sjis_to_utf8(sjis).c_str());
     return 0;
 }

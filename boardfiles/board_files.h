@@ -36,6 +36,12 @@ inline constexpr std::int64_t TEXT_PAGE_BYTES = 2048;
 // The board page shows the first 60 bytes of the theme file.
 inline constexpr int THEME_BYTES = 60;
 
+// A poster's name holds at most 64 characters, the board page's own limit (its field's
+// maxlength): a longer name, which only a forged form sends, is cut to its first 64 where the
+// post is taken, so that the name compared with the last poster's, stored and written into the
+// records is the cut one. Characters count as a reader counts them (Tolvak_SjisPrefix).
+inline constexpr int NAME_CHARACTERS = 64;
+
 // The comment logs and their record templates, by their digits from 1: each loop, name and
 // message about the logs reads this count.
 inline constexpr int COMMENT_LOGS = 8;

@@ -166,6 +166,16 @@ const char *Tolvak_FindNext()
     return find_from_cursor(name);
 }
 
+void Tolvak_CutValue(const char *name, std::size_t n)
+{
+    if (!Tolvak_Find(name))
+        return;
+    char *value = Tolvak_Cursor[1];  // the cursor rests on the field found
+    const std::size_t length = strlen(value);
+    if (length > n)
+        memset(value + n, 0, length - n);
+}
+
 bool Tolvak_SetValue(const char *name, const char *value)
 {
     if (!Tolvak_Find(name))

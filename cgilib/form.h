@@ -52,6 +52,10 @@ const char *Tolvak_Find(const char *name);
 // after Tolvak_Find.
 const char *Tolvak_FindNext();
 
+// Cuts the value of the first field called name to its first n bytes, in place, when it is
+// longer; the bytes cut off become NUL, as the buffer holds them behind every string.
+void Tolvak_CutValue(const char *name, std::size_t n);
+
 // Makes value the value of the field that Tolvak_Find(name) finds, in the index only: value is
 // the caller's, and must stay until Tolvak_Free. False, with nothing changed, when that finds
 // none.

@@ -69,6 +69,32 @@ constexpr std::size_t Tolvak_SjisWhole(const char *s, std::size_t n, std::size_t
     return i;
 }
 
+// The longest decimal character reference that counts as one character: "&#", the 7 digits of
+// the highest code point (1114111) and ";". A browser sends a character that the page's code
+// lacks as such a reference.
+inline constexpr std::size_t TOLVAK_REFERENCE_BYTES = 10;
+
+// How many bytes of the Shift_JIS text s (n bytes) hold its first count characters, counted
+// as a reader counts them: a double-byte character is one, and so is a reference of "&#", 1 to
+// 7 digits and ";". A lead byte at the very end counts as a character of its own.
+constexpr std::size_t Tolvak_SjisPrefix(const char *s, std::size_t n, std::size_t count)
+{
+    std::size_t i = 0;
+    for (; count > 0 && i < n; count--) {
+        std::size_t width = Tolvak_IsSjisLead(static_cast<unsigned char>(s[i])) ? 2 : 1;
+        if (s[i] == '&' && i + 1 < n && s[i + 1] == '#') {
+            const std::size_t last_digit = i + TOLVAK_REFERENCE_BYTES - 2;
+            std::size_t end = i + 2;
+            while (end < n && end <= last_digit && s[end] >= '0' && s[end] <= '9')
+                end++;
+            if (end > i + 2 && end < n && s[end] == ';')
+                width = end + 1 - i;
+        }
+        i = i + width < n ? i + width : n;
+    }
+    return i;
+}
+
 // The full-width Shift_JIS character, lead byte in the high half, for each half-width katakana
 // byte 0xA1-0xDF (index byte - 0xA1). The sound marks 0xDE and 0xDF become the spacing marks
 // 814A and 814B; no mark is ever merged with the kana before it.

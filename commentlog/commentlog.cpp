@@ -1,7 +1,7 @@
 // The comment log: the current log's stream and offsets, the header, the append and the walk
 // of its records. The log is read and written at the descriptor level, at offsets named in
 // each call. Three fixed buffers, each with one job: the read window, through which every read
-// of the log goes; the print's gather area, in which the lines of a walk collect before they
+// of the log goes; the print's gather area, in which the records of a walk collect before they
 // go out in one write; and the append's frame, in which a record is laid out whole before it
 // is written in one call. Offsets are 64-bit here and checked against the file before they
 // are used, so no header or length field, however damaged, moves a read or a write outside
@@ -14,6 +14,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -53,6 +55,21 @@ constexpr int hex_value(int c)
         return c - 'A' + 10;
     return -1;
 }
+
+// hex_value of every byte, shifted left by shift bits; -1 where it is no digit. A pair of
+// digits reads as HEX_HIGH[a] | HEX_LOW[b], which is -1 unless both are digits: a record's
+// length field reads without a branch.
+constexpr std::array<std::int16_t, 256> hex_values(int shift)
+{
+    std::array<std::int16_t, 256> values{};
+    for (int c = 0; c < 256; c++) {
+        const int v = hex_value(c);
+        values[static_cast<std::size_t>(c)] = static_cast<std::int16_t>(v < 0 ? -1 : v << shift);
+    }
+    return values;
+}
+constexpr std::array<std::int16_t, 256> HEX_HIGH = hex_values(4);
+constexpr std::array<std::int16_t, 256> HEX_LOW = hex_values(0);
 
 FILE *current;             // the current log, or null
 std::int64_t head;         // offset of the newest record
@@ -157,20 +174,18 @@ char *put_hex(std::int64_t value, int digits, char *to)
     return to;
 }
 
-// The value of the four hex digits at p, or -1 when they are not.
+// The value of the four hex digits at p, or a negative number when they are not.
 std::int64_t hex4(const char *p)
 {
-    std::int64_t value = 0;
-    for (int i = 0; i < LENGTH_DIGITS; i++) {
-        const int d = hex_value(static_cast<unsigned char>(p[i]));
-        if (d < 0)
-            return -1;
-        value = value << 4 | d;
-    }
-    return value;
+    static_assert(LENGTH_DIGITS == 4);
+    const auto pair = [p](int i) {
+        return HEX_HIGH[static_cast<unsigned char>(p[i])] |
+               HEX_LOW[static_cast<unsigned char>(p[i + 1])];
+    };
+    return std::int64_t{pair(0)} * 256 | pair(2);
 }
 
-// The length that a record's field at p gives: four hex digits and a TAB, else -1.
+// The length that a record's field at p gives: four hex digits and a TAB, else negative.
 std::int64_t length_field(const char *p)
 {
     return p[LENGTH_DIGITS] == '\t' ? hex4(p) : -1;
@@ -295,33 +310,55 @@ bool skip(Reader &in, std::int64_t n)
     return true;
 }
 
-// The walk over the current lap: every line from the head offset to the end of the file is
-// a record, less its first five bytes. Lengths are not examined unless asked for.
+// The length of the record at p when the n bytes from p hold it whole: a length field of four
+// hex digits and a TAB, a length with room for the frame that n covers, and a LF as its last
+// byte. Otherwise 0, and the record is read line by line. Only that one byte is examined, not
+// the content before it: the append stores every LF of a content as a space.
+std::int64_t whole_record(const char *p, const char *end)
+{
+    if (end - p < RECORD_FRAME_BYTES)
+        return 0;
+    const std::int64_t length = length_field(p);
+    return length >= RECORD_FRAME_BYTES && length <= end - p && p[length - 1] == '\n' ? length
+                                                                                        : 0;
+}
+
+// Hands visit the whole records that lie one after the other from in's position in the
+// window, and moves in past them. previous marks them as the previous lap's.
+template <class Visit>
+void visit_whole_records(Reader &in, const Visit &visit, bool lengths, bool previous)
+{
+    const std::int64_t n = in.run();  // may refill the window: before here()
+    if (n == 0)
+        return;
+    const char *const from = in.here();
+    const char *const end = from + n;
+    const char *p = from;
+    while (const std::int64_t length = whole_record(p, end)) {
+        visit({p + LENGTH_FIELD_BYTES, static_cast<std::size_t>(length - LENGTH_FIELD_BYTES),
+               in.pos + (p - from), lengths ? length : -1, true, true, previous});
+        p += length;
+    }
+    in.pos += p - from;
+}
+
+// The walk over the current lap: the records from the head offset to the end of the file.
+// Each whole record is taken by its length; anything else is a line, less its first five
+// bytes. Lengths are not examined unless asked for.
 template <class Visit>
 void walk_current_lap(std::int64_t size, const Visit &visit, bool lengths)
 {
     Reader in{head, size};
     for (;;) {
-        const std::int64_t n = in.run();  // may refill the window: before here()
-        if (n > LENGTH_FIELD_BYTES) {
-            const char *record = in.here();
-            const char *content = record + LENGTH_FIELD_BYTES;
-            const std::size_t rest = static_cast<std::size_t>(n - LENGTH_FIELD_BYTES);
-            if (const char *lf = static_cast<const char *>(memchr(content, '\n', rest))) {
-                const std::size_t bytes = static_cast<std::size_t>(lf - content + 1);
-                visit({content, bytes, in.pos, lengths ? length_field(record) : -1, true, true,
-                       false});
-                in.pos += LENGTH_FIELD_BYTES + static_cast<std::int64_t>(bytes);
-                continue;
-            }
-        }
-        // A line that runs past the window, or that the end of the file cuts off.
+        visit_whole_records(in, visit, lengths, false);
+        // A line that is no whole record, runs past the window or that the end of the file
+        // cuts off.
         CommentLog_Piece piece{nullptr, 0, in.pos, -1, true, false, false};
         if (lengths) {
             char field[LENGTH_FIELD_BYTES];
             for (char &c : field)
                 c = static_cast<char>(in.get());
-            piece.length = length_field(field);
+            piece.length = std::max(length_field(field), std::int64_t{-1});
             in.pos = piece.offset;
         }
         if (!skip(in, LENGTH_FIELD_BYTES) || !visit_line(in, piece, visit))
@@ -329,38 +366,18 @@ void walk_current_lap(std::int64_t size, const Visit &visit, bool lengths)
     }
 }
 
-// The length of the record at p, when the n bytes from p hold it whole and sound: four hex
-// digits, a byte, content without a LF, and the LF at the end of its length, which does not
-// reach past what n covers. Otherwise 0, and the record is read the long way.
-std::int64_t whole_record(const char *p, std::int64_t n)
-{
-    const std::int64_t length = n < RECORD_FRAME_BYTES ? -1 : hex4(p);
-    if (length < RECORD_FRAME_BYTES || length > n)
-        return 0;
-    const char *content = p + LENGTH_FIELD_BYTES;
-    const std::size_t bytes = static_cast<std::size_t>(length - LENGTH_FIELD_BYTES);
-    return memchr(content, '\n', bytes) == p + length - 1 ? length : 0;
-}
-
 // The walk over the previous lap: its records from the old-head offset on, as long as they lie
 // wholly below the head offset, where the current lap has not overwritten them. The lengths
 // find that boundary, so they must describe the records: the walk stops after a line that
-// does not end where its length says, and it never reads at or past the head offset. A sound
-// record is taken whole out of the window; any other is read byte by byte.
+// does not end where its length says, and it never reads at or past the head offset. A whole
+// record is taken out of the window by its length; any other is read byte by byte.
 template <class Visit>
 void walk_previous_lap(std::int64_t size, const Visit &visit)
 {
     const std::int64_t limit = head < size ? head : size;
     Reader in{old_head, limit};
     for (;;) {
-        const std::int64_t n = in.run();  // may refill the window: before here()
-        if (const std::int64_t length = n > 0 ? whole_record(in.here(), n) : 0) {
-            visit({in.here() + LENGTH_FIELD_BYTES,
-                   static_cast<std::size_t>(length - LENGTH_FIELD_BYTES), in.pos, length, true,
-                   true, true});
-            in.pos += length;
-            continue;
-        }
+        visit_whole_records(in, visit, true, true);
         const std::int64_t start = in.pos;
         std::int64_t length;
         if (!read_hex(in, LENGTH_DIGITS, &length) || in.get() == EOF)
@@ -398,18 +415,10 @@ void walk(const Visit &visit, bool lengths)
         walk_previous_lap(size, visit);
 }
 
-// What a print gathers: the lines of a walk, moved out of the window into one area that goes
-// out in one write to the page whenever it is full, and at the end. A page of memory is
-// enough to make the writes few; a longer piece goes out on its own.
+// What a print gathers: the records of a walk, less their length fields, moved out of the
+// window into one area that goes out in one write to the page whenever it is full, and at the
+// end. A page of memory is enough to make the writes few; a longer piece goes out on its own.
 char gathered[4096];
-std::size_t gathered_bytes;
-
-void flush_gathered(FILE *out)
-{
-    if (gathered_bytes > 0)
-        fwrite_unlocked(gathered, 1, gathered_bytes, out);
-    gathered_bytes = 0;
-}
 
 }  // namespace
 
@@ -558,19 +567,25 @@ long long CommentLog_FirstFault(long long *length)
 
 void CommentLog_Print(FILE *out)
 {
+    char *to = gathered;  // the end of what is gathered
+    const auto flush = [&] {
+        fwrite_unlocked(gathered, 1, static_cast<std::size_t>(to - gathered), out);
+        to = gathered;
+    };
     walk(
-        [out](const CommentLog_Piece &piece) {
-            if (gathered_bytes + piece.size > sizeof gathered)
-                flush_gathered(out);
-            if (piece.size > sizeof gathered) {
-                fwrite_unlocked(piece.bytes, 1, piece.size, out);
-                return;
+        [&](const CommentLog_Piece &piece) {
+            if (piece.size > static_cast<std::size_t>(std::end(gathered) - to)) {
+                flush();
+                if (piece.size > sizeof gathered) {
+                    fwrite_unlocked(piece.bytes, 1, piece.size, out);
+                    return;
+                }
             }
-            memcpy(gathered + gathered_bytes, piece.bytes, piece.size);
-            gathered_bytes += piece.size;
+            to = static_cast<char *>(mempcpy(to, piece.bytes, piece.size));
         },
         false);
-    flush_gathered(out);
+    if (to != gathered)
+        flush();
 }
 
 void CommentLog_Close()

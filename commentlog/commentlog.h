@@ -14,13 +14,16 @@
 // below the head offset are still intact. Both offsets equal to the file size: an empty log
 // (its record area NUL bytes, so that no record length can be read at offset 18).
 //
-// A walk of the records, newest first, takes the current lap as every line from the head
-// offset on, each less its first five bytes, and then the previous lap from the old-head
-// offset, as far as its length fields lead. That second walk stops at a record whose line does
-// not end where its length says (after listing that line), at a length too short to hold a
-// line, and at a record that would run past the head offset: a length field that the current
-// lap has cut in two, or bytes that never were a record, would otherwise lead it through
-// fragments of overwritten records and into the current lap's lines, which would show twice.
+// A walk of the records, newest first, takes the current lap from the head offset to the end
+// of the file, and then the previous lap from the old-head offset, as far as its length fields
+// lead. A whole record (four hex digits and a TAB, a length that fits, and a LF as the byte at
+// its end) is taken by its length, without reading its content for line ends: the append
+// stores none inside it. Anything else in the current lap is taken as a line, less its first
+// five bytes. The second walk stops at a record whose line does not end where its length says
+// (after listing that line), at a length too short to hold a line, and at a record that would
+// run past the head offset: a length field that the current lap has cut in two, or bytes that
+// never were a record, would otherwise lead it through fragments of overwritten records and
+// into the current lap's lines, which would show twice.
 //
 // The module never creates, extends or truncates a log: its size is set when the board is
 // prepared. Logs are read and written byte for byte; nothing is allocated.

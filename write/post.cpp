@@ -96,6 +96,9 @@ int post_locked(const char *four, const char *prev)
 
 int run_post()
 {
+    // The name as the board takes it, from the last-poster check on: its first characters.
+    if (const char *name = Tolvak_Find("namae"))
+        Tolvak_CutValue("namae", Tolvak_SjisPrefix(name, strlen(name), NAME_CHARACTERS));
     const char *four = Tolvak_Find("four");
     if (!four || !*four)
         return POST_NO_FOUR;

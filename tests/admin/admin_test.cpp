@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -122,7 +123,7 @@ TEST(AdminInit, RefusesABoardAndBadArguments)
         EXPECT_FALSE(run.err.empty());
     }
     EXPECT_EQ(Listing(root.path()), std::vector<std::string>{"file"});
-    const auto too_small = RunAdmin({"init", root / "c", "--log-bytes=16384"});
+    const auto too_small = RunAdmin({"init", root / "c", "--log-bytes=8192"});
     EXPECT_TRUE(Contains(too_small.err, "a comment log has " + std::to_string(smallest) + " to "))
         << too_small.err;
     EXPECT_EQ(RunAdmin({"init", root / "c", "--log-bytes=" + std::to_string(smallest)}).status, 0);
@@ -136,19 +137,31 @@ TEST(AdminTheme, PutsItInPlaceInShiftJisAndRemovesIt)
     EXPECT_EQ(set.err, "");
     EXPECT_EQ(ReadFile(board / THEME_FILE), "\x8F\x74\x82\xCC\x8A\x43");
 
-    // 61 bytes: kept whole, with a warning that names what the board shows.
-    const std::string long_theme = std::string(59, 'a') + "海";
-    set = RunAdmin({"theme", board.dir, long_theme});
-    EXPECT_EQ(set.status, 0);
-    EXPECT_TRUE(Contains(set.err, "61 bytes")) << set.err;
-    EXPECT_TRUE(Contains(set.err, "first 60: \"" + std::string(59, 'a') + "\", and half of"))
-        << set.err;
-    EXPECT_EQ(ReadFile(board / THEME_FILE).size(), 61u);
+    // Longer than the 60 bytes shown: cut to the whole characters among them, with a warning
+    // that names what the board shows.
+    const struct {
+        std::string theme, shown;  // in UTF-8
+        int bytes;
+        std::string kept;  // in Shift_JIS
+    } cuts[] = {
+        // The 60th byte would be the first half of 海.
+        {std::string(59, 'a') + "海", std::string(59, 'a'), 61, std::string(59, 'a')},
+        {std::string(58, 'a') + "海山", std::string(58, 'a') + "海", 62,
+         std::string(58, 'a') + "\x8A\x43"},
+        {std::string(60, 'a') + "海", std::string(60, 'a'), 62, std::string(60, 'a')},
+    };
+    for (const auto &c : cuts) {
+        set = RunAdmin({"theme", board.dir, c.theme});
+        EXPECT_EQ(set.status, 0);
+        EXPECT_TRUE(Contains(set.err, "has " + std::to_string(c.bytes) + " bytes")) << set.err;
+        EXPECT_TRUE(Contains(set.err, "cut to \"" + c.shown + "\"")) << set.err;
+        EXPECT_EQ(ReadFile(board / THEME_FILE), c.kept);
+    }
 
     set = RunAdmin({"theme", board.dir, "絵文字😀"});
     EXPECT_EQ(set.status, 1);
     EXPECT_TRUE(Contains(set.err, "U+1F600")) << set.err;
-    EXPECT_EQ(ReadFile(board / THEME_FILE).size(), 61u);  // the old theme stays
+    EXPECT_EQ(ReadFile(board / THEME_FILE).size(), 60u);  // the old theme stays
 
     EXPECT_EQ(RunAdmin({"theme", board.dir, "--", "--clear"}).status, 0);
     EXPECT_EQ(ReadFile(board / THEME_FILE), "--clear");
@@ -182,11 +195,11 @@ TEST(AdminStatus, TellsTheStateOfTheBoard)
           "theme        none: the board shows its default theme\n", "last poster  nobody yet\n",
           "lock         free\n",
           "log 1        1024 bytes, 0 records\n"
-          "             warning: this log holds 0 of the largest records (5169 bytes) that "
-          "zt/zt-com1.htm can make, so one post can overwrite more than an eighth of it or leave "
-          "no record; a log of 41370 bytes holds 8\n"
+          "             warning: this log shows 0 of the largest records (1075 bytes) that "
+          "zt/zt-com1.htm can make, so one post can push out more than an eighth of it or leave "
+          "no record; a log of 9692 bytes shows 8\n"
           "log 2        1024 bytes, 0 records\nlog 3        1024 bytes, 0 records\n"
-          "             warning: this log holds 0 of the largest records (5057 bytes) that "
+          "             warning: this log shows 0 of the largest records (963 bytes) that "
           "zt/zt-com3.htm can make",
           "log 8        1024 bytes, 0 records\n", "templates    11 of 11 sound\n"})
         EXPECT_TRUE(Contains(status.out, line)) << line << "in\n" << status.out;
@@ -472,6 +485,96 @@ TEST(AdminLog, PrintsARecordsNewestFirst)
     EXPECT_EQ(RunAdmin({"log", board.dir}).status, 2);
 }
 
+// The records of log digit of the board in dir, newest first, as the board page lists them.
+std::vector<std::string> Records(const std::string &dir, int digit)
+{
+    std::vector<std::string> records;
+    CommentLog_State state;
+    EXPECT_TRUE(list_comment_log(dir + "/" + comment_log_name(digit), &records, &state));
+    return records;
+}
+
+// resize writes every log anew at its new size, smaller or larger, keeping the newest records
+// that fit, newest first, and the log's owner and mode; the board stays sound and its logs
+// take posts as before. A size below what a log's template needs, or a held lock, changes
+// nothing.
+TEST(AdminResize, KeepsTheNewestRecordsThatFit)
+{
+    const Board board;
+    // Log 1 wrapped many times over, log 2 with a few records, the others empty.
+    for (const auto &[digit, appends] : {std::pair{1, 400}, std::pair{2, 5}}) {
+        const std::string path = board / comment_log_name(digit);
+        for (int n = 0; n < appends; n++) {
+            std::string content = "record " + std::to_string(n) + " ";
+            content.resize(20 + n * 7 % 300, 'x');
+            ASSERT_EQ(CommentLog_Open(path.c_str()), 0);
+            ASSERT_EQ(CommentLog_Append(content.data(), content.size()), 0);
+            CommentLog_Close();
+        }
+    }
+    ASSERT_EQ(chmod((board / comment_log_name(1)).c_str(), 0640), 0);
+    std::vector<std::vector<std::string>> before;
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        before.push_back(Records(board.dir, digit));
+    ASSERT_GT(before[0].size(), 40u);
+
+    const long long smallest = smallest_log(largest_default_record());
+    const auto snapshot = [&] {
+        std::string all;
+        for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+            all += ReadFile(board / comment_log_name(digit));
+        return all;
+    };
+    const std::string unchanged = snapshot();
+    const auto too_small = RunAdmin({"resize", board.dir, "--log-bytes", std::to_string(smallest - 1)});
+    EXPECT_EQ(too_small.status, 1);
+    EXPECT_TRUE(Contains(too_small.err, "zt/zt-com1.htm can make records of 1075 bytes")) << too_small.err;
+    {
+        const BoardLock post((board / LOCK_DIR).c_str());  // as a post that runs holds it
+        const auto locked = RunAdmin({"resize", board.dir, "--log-bytes", "20000"});
+        EXPECT_EQ(locked.status, 1);
+        EXPECT_TRUE(Contains(locked.err, "the board is busy")) << locked.err;
+    }
+    EXPECT_EQ(snapshot(), unchanged);
+    EXPECT_EQ(RunAdmin({"resize", board.dir}).status, 2);
+
+    for (const long long size : {smallest, 48LL * 1024, smallest}) {
+        SCOPED_TRACE(size);
+        const auto run = RunAdmin({"resize", board.dir, "--log-bytes", std::to_string(size)});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_FALSE(zt_test::Exists(board / LOCK_DIR));
+        for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
+            const std::string path = board / comment_log_name(digit);
+            EXPECT_EQ(zt_test::FileSize(path), size);
+            // The newest that fit: all of a log's records, or as many as its area holds.
+            const std::vector<std::string> &old = before[digit - 1];
+            std::size_t fit = 0;
+            for (long long room = size - COMMENT_HEADER_BYTES; fit < old.size(); fit++) {
+                room -= static_cast<long long>(old[fit].size()) + COMMENT_RECORD_FRAME_BYTES;
+                if (room < 0)
+                    break;
+            }
+            const std::vector<std::string> kept(old.begin(), old.begin() + fit);
+            EXPECT_EQ(Records(board.dir, digit), kept) << digit;
+            before[digit - 1] = kept;
+        }
+        struct stat st;
+        ASSERT_EQ(stat((board / comment_log_name(1)).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0640u);
+        EXPECT_EQ(RunAdmin({"check", board.dir}).status, 0);
+    }
+    EXPECT_LT(before[0].size(), 400u);
+    EXPECT_EQ(before[1].size(), 5u);
+
+    // The logs take posts as before: the new record first, the kept ones after it.
+    const std::string body = zt_test::FormBody(
+        {{"four", "\x82\xA0\x82\xA2\x82\xA4\x82\xA6"}, {"prev", "0"}, {"namae", "a"}});
+    EXPECT_EQ(board.Post(body, "192.0.2.1").status, 0);
+    const std::vector<std::string> after = Records(board.dir, 2);
+    ASSERT_EQ(after.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(after.begin() + 1, after.end()), before[1]);
+}
+
 TEST(AdminUsage, EveryMisuseIsToldAndFails)
 {
     const std::vector<std::vector<std::string>> misuses = {
@@ -488,24 +591,35 @@ TEST(AdminUsage, EveryMisuseIsToldAndFails)
     EXPECT_TRUE(help.out.starts_with("usage: zt-admin"));
 }
 
-// What a command prints must reach its reader: to a full disk the run fails, and says so.
+// What a command prints must reach its reader: to a full disk or a closed pipe the run fails,
+// and says so.
 TEST(AdminOutput, AFailedWriteFailsTheRun)
 {
     const Board board;
     const std::string body = zt_test::FormBody(
         {{"four", "\x82\xA0\x82\xA2\x82\xA4\x82\xA6"}, {"prev", "0"}, {"namae", "a"}});
     ASSERT_EQ(board.Post(body, "192.0.2.1").status, 0);
-    const auto to_full_disk = [] {
-        const int full = open("/dev/full", O_WRONLY);
-        dup2(full, STDOUT_FILENO);
+    const struct {
+        std::function<void()> output;
+        const char *error;
+    } sinks[] = {
+        {[] { dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO); }, "No space left on device"},
+        {[] {
+             int ends[2];
+             if (pipe(ends) == 0 && close(ends[0]) == 0)
+                 dup2(ends[1], STDOUT_FILENO);
+         },
+         "Broken pipe"},
     };
-    for (const std::vector<std::string> &arguments :
-         {std::vector<std::string>{"export", board.dir}, {"log", board.dir, "1"},
-          {"status", board.dir}, {"check", board.dir}, {"--help"}}) {
-        const auto run = RunAdmin(arguments, to_full_disk);
-        EXPECT_EQ(run.status, 1) << arguments[0];
-        EXPECT_EQ(run.err, "zt-admin: cannot write the output: No space left on device\n");
-    }
+    for (const auto &sink : sinks)
+        for (const std::vector<std::string> &arguments :
+             {std::vector<std::string>{"export", board.dir}, {"log", board.dir, "1"},
+              {"status", board.dir}, {"check", board.dir}, {"--help"}}) {
+            const auto run = RunAdmin(arguments, sink.output);
+            EXPECT_EQ(run.status, 1) << arguments[0];
+            EXPECT_EQ(run.err, "zt-admin: cannot write the output: " + std::string(sink.error) +
+                                   "\n");
+        }
 }
 
 // The programs on a board that zt-admin prepared: the first post of a new board is taken

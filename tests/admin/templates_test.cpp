@@ -1,16 +1,30 @@
 // The default templates convert and have the structure their programs need, and the checks
 // that say so find the faults a template can have.
+#include <algorithm>
+#include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "admin.h"
+#include "board.h"
 #include "log_size.h"
 #include "post.h"
 #include "template_check.h"
 #include "template_source.h"
 
 namespace {
+
+// One run of zt-write's use of a log: open, append content, close.
+int RunAppend(const std::string &path, const std::string &content)
+{
+    if (CommentLog_Open(path.c_str()) != 0)
+        return -2;
+    const int result = CommentLog_Append(content.data(), content.size());
+    CommentLog_Close();
+    return result;
+}
 
 std::string Board(const std::string &source)
 {
@@ -95,8 +109,9 @@ TEST(LargestRecord, OfEachDirectiveAndOfTheDefaultTemplates)
     } cases[] = {
         {"plain text", "<b>x</b>", 8 + 6},
         {"only the first line", "ab\nanything {namae}", 2 + 6},
-        {"a name as HTML", "␁{namae}", 5 * 998 + 6},
-        {"a name for a URL", "␁%namae%", 3 * 998 + 6},
+        // 64 references of 7 digits: 14 bytes each as HTML, 16 in a URL.
+        {"a name as HTML", "␁{namae}", 64 * 14 + 6},
+        {"a name for a URL", "␁%namae%", 64 * 16 + 6},
         {"any other field", "␁{x}", 5 * 998 + 6},
         {"four", "␁{four}", 5 * 8 + 6},
         {"the post's offset, as zt-write gives it", "␁{prev}", 19 + 6},
@@ -105,10 +120,10 @@ TEST(LargestRecord, OfEachDirectiveAndOfTheDefaultTemplates)
         {"a callback outside the table", "␁(2)", 6},
         {"the address", "␁[REMOTE_ADDR]", 45 + 6},
         {"both kinds of section", "␁/x/1/!/a!␁/x/0/!/bc!", 3 + 6},
-        {"log 1", DefaultSource("zt-com1.htm"), 26 + 83 + 17 + 7 + 5 * 998 + 40 + 6},
-        {"log 3", DefaultSource("zt-com3.htm"), 26 + 28 + 7 + 5 * 998 + 6},
-        {"log 7", DefaultSource("zt-com7.htm"), 26 + 17 + 1 + 5 * 998 + 2 + 40 + 6},  // "：" two bytes,
-        {"log 8", DefaultSource("zt-com8.htm"), 26 + 17 + 1 + 45 + 1 + 5 * 998 + 1 + 40 + 6},
+        {"log 1", DefaultSource("zt-com1.htm"), 26 + 83 + 17 + 7 + 64 * 14 + 40 + 6},
+        {"log 3", DefaultSource("zt-com3.htm"), 26 + 28 + 7 + 64 * 14 + 6},
+        {"log 7", DefaultSource("zt-com7.htm"), 26 + 17 + 1 + 64 * 14 + 2 + 40 + 6},  // "：" two bytes,
+        {"log 8", DefaultSource("zt-com8.htm"), 26 + 17 + 1 + 45 + 1 + 64 * 14 + 1 + 40 + 6},
     };
     for (const auto &c : cases) {
         const LargestRecord largest = largest_record(Board(c.source));
@@ -119,11 +134,66 @@ TEST(LargestRecord, OfEachDirectiveAndOfTheDefaultTemplates)
     EXPECT_EQ(agent.bytes, -1);
     EXPECT_EQ(agent.variable, "HTTP_USER_AGENT");
 
-    // Log 1's are the largest: eight of them and the header are the smallest log init takes,
-    // and the default has room for them.
-    EXPECT_EQ(largest_default_record(), 5169);
-    EXPECT_EQ(smallest_log(largest_default_record()), 18 + 8 * 5169);
+    // Log 1's are the largest: nine of them less a byte, and the header, are the smallest log
+    // init takes (12 KiB or less), and the default has room for them.
+    EXPECT_EQ(largest_default_record(), 1075);
+    EXPECT_EQ(smallest_log(largest_default_record()), 18 + 9 * 1075 - 1);
+    EXPECT_LE(smallest_log(largest_default_record()), 12 * 1024);
     EXPECT_GE(DEFAULT_LOG_BYTES, smallest_log(largest_default_record()));
+}
+
+// The newest records that a print of the log at path shows, of those appended (newest last).
+int NewestShown(const std::string &path, const std::vector<std::string> &appended)
+{
+    if (CommentLog_Open(path.c_str()) != 0)
+        return -1;
+    const std::string shown = zt_test::Capture([](FILE *out) { CommentLog_Print(out); });
+    CommentLog_Close();
+    int n = 0;
+    std::size_t at = 0;
+    for (auto r = appended.rbegin(); r != appended.rend(); ++r, n++) {
+        if (shown.compare(at, r->size() + 1, *r + "\n") != 0)
+            break;
+        at += r->size() + 1;
+    }
+    return n;
+}
+
+// The smallest log that init takes shows eight of the largest records a post can add, also
+// when the ninth begins a new lap and leaves the room above the head offset unused, where
+// a log one byte smaller shows seven. Records of any lengths up to the largest: eight always.
+TEST(LogSize, TheSmallestLogShowsEightOfTheLargestRecordsAlsoAtANewLap)
+{
+    const long long largest = largest_default_record();
+    zt_test::TempDir dir;
+    const std::string path = dir / "log";
+    auto record = [](std::size_t length, int n) {
+        std::string content = std::to_string(n) + ":";
+        content.resize(length - COMMENT_RECORD_FRAME_BYTES, '.');
+        return content;
+    };
+    // The worst case: eight records leave a byte less than the largest above the head offset,
+    // and the ninth, one of the largest, begins a new lap there.
+    for (const long long less : {0, 1}) {
+        const long long size = smallest_log(largest) - less;
+        SCOPED_TRACE(size);
+        zt_test::WriteFile(path, zt_test::EmptyLog(size));
+        std::vector<std::string> appended;
+        for (int n = 0; n < 9; n++) {
+            appended.push_back(record(n == 0 ? largest - less : largest, n));
+            ASSERT_EQ(RunAppend(path, appended.back()), 0);
+        }
+        EXPECT_EQ(NewestShown(path, appended), 8 - less);
+    }
+    zt_test::WriteFile(path, zt_test::EmptyLog(smallest_log(largest)));
+    std::mt19937 random(17);
+    std::vector<std::string> appended;
+    for (int n = 0; n < 600; n++) {
+        const std::size_t length = random() % 3 == 0 ? largest : 6 + random() % (largest - 5);
+        appended.push_back(record(length, n));
+        ASSERT_EQ(RunAppend(path, appended.back()), 0);
+        ASSERT_GE(NewestShown(path, appended), std::min(n + 1, 8)) << n;
+    }
 }
 
 TEST(TemplateSource, PicturesBecomeTheTemplateBytes)

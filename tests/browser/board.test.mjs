@@ -3,10 +3,12 @@
 // the record on the board page, is refused when posting again under the same name, is stopped
 // without a name and refused for a character Shift_JIS lacks, and, once other visitors have
 // filled a text page, pages through the text with the read page's links; names in all 32
-// poster colours are legible on the board page. Screenshots go to ZT_OUTPUT_DIR (test output,
-// not the repository).
+// poster colours are legible on the board page. Every page passes axe-core's WCAG 2.1 A and AA
+// rules and its best practices. Screenshots go to ZT_OUTPUT_DIR (test output, not the
+// repository).
 import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
@@ -43,6 +45,17 @@ function hiraganaUnit(i) {
 
 const shot = (page, name) => page.screenshot({ path: path.join(outputDir, name), fullPage: true });
 
+// axe-core, the accessibility engine most web teams run, on the page as it stands: no
+// violation of the WCAG 2.1 A and AA rules or of its best practices (landmarks among them).
+const AXE = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
+async function assertAccessible(page) {
+    await page.addScriptTag({ path: AXE });
+    const { violations } = await page.evaluate(() => axe.run(document, {
+        runOnly: { type: 'tag', values: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'best-practice'] },
+    }));
+    assert.deepEqual(violations.map((v) => `${v.id} (${v.nodes.length}): ${v.help}; ${v.nodes[0].target}`), []);
+}
+
 test('a visitor posts, is refused, and reads the text page by page', async (t) => {
     const board = await ServedBoard.start();
     const profile = mkdtempSync(path.join(tmpdir(), 'zt-chromium-'));
@@ -65,6 +78,7 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         assert.equal(await page.locator('input[name=prev]').inputValue(), '0');
         assert.equal(await page.evaluate(() => document.characterSet), 'Shift_JIS');
         await shot(page, 'board-new.png');
+        await assertAccessible(page);
     });
 
     await t.test('full-width kana and kanji and half-width katakana, posted', async () => {
@@ -74,6 +88,7 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         assert.match(await page.locator('#done').textContent(), /書き込みました/);
         assert.equal(await page.locator('#tail').textContent(), '漢字かナ');  // widened
         await shot(page, 'write-done.png');
+        await assertAccessible(page);
         assert.deepEqual([...board.file('zt/zt-text.txt')], [0x8A, 0xBF, 0x8E, 0x9A, 0x82, 0xA9, 0x83, 0x69]);
 
         // Back to the board with the name filled in: the text and the record are there.
@@ -86,6 +101,7 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         assert.equal(await page.locator('#log1 li').count(), 1);
         assert.equal(await page.locator('#log3').textContent(), '太郎\n');
         await shot(page, 'board-after-post.png');
+        await assertAccessible(page);
     });
 
     await t.test('the same name again is refused with error line 6', async () => {
@@ -97,6 +113,14 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         assert.equal(await page.locator('.error').count(), 1);
         assert.equal(board.file('zt/zt-text.txt').length, 8);
         await shot(page, 'write-error-6.png');
+        await assertAccessible(page);
+    });
+
+    await t.test('the read page of a one-page text links to no other page', async () => {
+        await page.goto(new URL('zt-read?wa=1', board.url).href);
+        assert.equal(await page.locator('#number').textContent(), '1');
+        assert.deepEqual(await page.getByRole('link').allTextContents(), ['掲示板に戻る', '掲示板に戻る']);
+        await assertAccessible(page);
     });
 
     await t.test('no post without a name; a character Shift_JIS lacks is refused, and the way back drops it', async () => {
@@ -148,6 +172,7 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         assert.equal(await page.locator('#text').textContent(), first);
         assert.match(await page.locator('#prev').textContent(), /第2ページ/);  // wraps to the last
         await shot(page, 'read-page-1.png');
+        await assertAccessible(page);
 
         // The 1024 characters without a line break stay within a phone's width.
         await page.setViewportSize({ width: 390, height: 844 });
@@ -210,6 +235,7 @@ test('a visitor posts, is refused, and reads the text page by page', async (t) =
         await page.evaluate(() => document.querySelector('#log1').previousElementSibling.scrollIntoView());
         await page.screenshot({ path: path.join(outputDir, 'board-colours.png') });
         await page.locator('#log3').screenshot({ path: path.join(outputDir, 'board-colour-names.png') });
+        await assertAccessible(page);
     });
 
     await t.test('the programs wrote nothing to standard error', () => {

@@ -427,6 +427,10 @@ TEST(CommentLog, DamagedLengthsEndThePreviousLap)
         {"white space", std::string(20, ' '), std::string(20, ' '), c},
         {"line into the head", "0014\t" + p1, "0014\t" + std::string(15, 'x'), c + p1 + std::string(15, 'x')},
         {"NUL", std::string(20, '\0'), "0014\t" + p2, c},
+        // A record that ends where its length says is taken whole: its content is not read
+        // for line ends, which the append never stores inside it.
+        {"line feed inside", "0014\t" + p1, "0014\tearl\ner2......\n",
+         c + p1 + "earl\ner2......\n"},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.name);
@@ -438,6 +442,12 @@ TEST(CommentLog, DamagedLengthsEndThePreviousLap)
         EXPECT_EQ(PrintOf(path), k.shown);
         EXPECT_EQ(ReadFile(path), file);
     }
+    // The same in the current lap.
+    TempDir dir;
+    const std::string path = dir / "log";
+    const std::string inside = "cur\nent.......\n";
+    WriteFile(path, Header(58, 18) + "0014\t" + p1 + "0014\t" + p2 + "0014\t" + inside);
+    EXPECT_EQ(PrintOf(path), inside + p1 + p2);
 }
 
 TEST(CommentLog, HeadInsideARecordStaysInsideTheFile)

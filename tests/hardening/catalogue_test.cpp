@@ -220,13 +220,14 @@ INSTANTIATE_TEST_SUITE_P(Namae, HostilePost, testing::Values(
     WriteCase{"carriage return", "=", post_body(unit, "a\rb"), Accepted(unit), shows_name("a b", "a b")},
     WriteCase{"trailing line ends", "=", post_body(unit, "a\r\n\r\n"), Accepted(unit), shows_name("a", "a")},
     WriteCase{"byte 0xFF", "=", post_body(unit, "\xff"), Accepted(unit), shows_name("\xff", "\xff")},
-    WriteCase{"200 bytes", "=", post_body(unit, std::string(200, 'n')), Accepted(unit),
-              shows_name(std::string(200, 'n'), std::string(200, 'n'))},
+    WriteCase{"200 letters, cut to 64", "=", post_body(unit, std::string(200, 'n')), Accepted(unit),
+              shows_name(std::string(64, 'n'), std::string(64, 'n'))},
     WriteCase{"a lone lead byte before the markup", "=", post_body(unit, "\x82"), Accepted(unit)}), zt_test::CaseName{});
 
-// Posts of the longest name that the form limit lets through, in bytes that HTML escapes
-// five-fold: each leaves its record in all eight logs of a default board, no record is larger
-// than zt-admin reckons, and eight such posts in a row are all still there.
+// Posts of the longest name that the form limit lets through, cut to 64 characters by
+// zt-write, in characters that grow most when escaped: each leaves its record in all eight
+// logs of a default board, no record is larger than zt-admin reckons, and eight such posts in
+// a row are all still there.
 struct LongName {
     const char *name;
     std::string spelt[2];  // one byte of the name as the form carries it, for two names
@@ -261,7 +262,32 @@ TEST_P(LongestName, IsRecordedInEveryLogEightTimesOver)
 
 INSTANTIATE_TEST_SUITE_P(Namae, LongestName, testing::Values(
     LongName{"ampersands and quotes escaped", {"%26", "%22"}},
-    LongName{"raw less-than and greater-than signs", {"<", ">"}}), zt_test::CaseName{});
+    LongName{"raw less-than and greater-than signs", {"<", ">"}},
+    LongName{"character references of 7 digits", {"%26%231114111%3B", "%26%232222222%3B"}}),
+    zt_test::CaseName{});
+
+// The board page of a default board whose logs are full of the largest records their
+// templates can make, each log wrapped: at most 64 KiB, the page's one write.
+TEST(BoardPage, WithFullLogsOfTheLargestRecordsIsAtMost64KiB)
+{
+    RealBoard board;
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
+        const long long largest = largest_record(ReadFile(board / record_template_name(digit))).bytes;
+        ASSERT_GT(largest, COMMENT_RECORD_FRAME_BYTES);
+        const std::string path = board / comment_log_name(digit);
+        const long long size = zt_test::FileSize(path);
+        for (long long written = 0; written < 3 * size; written += largest) {
+            const std::string content(largest - COMMENT_RECORD_FRAME_BYTES, 'x');
+            ASSERT_EQ(CommentLog_Open(path.c_str()), 0);
+            ASSERT_EQ(CommentLog_Append(content.data(), content.size()), 0);
+            CommentLog_Close();
+        }
+    }
+    const auto page = board.View();
+    EXPECT_EQ(page.status, 0);
+    EXPECT_TRUE(zt_hard::WholePage(page.out));
+    EXPECT_LE(page.out.size() - std::string("Content-type: text/html\n\n").size(), 64u * 1024);
+}
 
 // The reading page for "wa", on a text of five pages whose last holds 100 bytes. The
 // arithmetic has its own tests; here the default page shows the page and its neighbours.

@@ -54,16 +54,16 @@ TEST(AdminCheck, WarnsOfALogTooSmallForItsRecords)
 {
     RealBoard board;
     TwoPosts(board);
-    zt_test::WriteFile(board / "zt/zt-com1.txt", zt_test::EmptyLog(16384));
+    zt_test::WriteFile(board / "zt/zt-com1.txt", zt_test::EmptyLog(8192));
     zt_test::WriteFile(board / "zt/zt-com8.htm", "\x01[HTTP_USER_AGENT]\n");
     const auto run = board.Check();
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out, "the board in " + board.dir() + " is sound\n");
     EXPECT_EQ(run.err,
-              "zt-admin: warning: zt/zt-com1.txt (16384 bytes) holds 3 of the largest records (5169 "
-              "bytes) that zt/zt-com1.htm can make, so one post can overwrite more than an eighth of "
-              "it; a log of 41370 bytes holds 8\n"
-              "zt-admin: warning: zt/zt-com8.txt (49152 bytes) may not hold 8 records of "
+              "zt-admin: warning: zt/zt-com1.txt (8192 bytes) shows 6 of the largest records (1075 "
+              "bytes) that zt/zt-com1.htm can make, so one post can push out more than an eighth "
+              "of it; a log of 9692 bytes shows 8\n"
+              "zt-admin: warning: zt/zt-com8.txt (16384 bytes) may not hold 8 records of "
               "zt/zt-com8.htm, which names the environment variable HTTP_USER_AGENT, whose length "
               "the request decides\n"
               "zt-admin: warning: zt/zt-com8.htm has no mark of the post it records (a first line "

@@ -1,6 +1,7 @@
 // The board behind lighttpd against hostile visitors, in the configuration that
-// tools/lighttpd-conf writes: posts forged by another site's page are refused before zt-write
-// runs, every answer forbids other sites to frame it, /favicon.ico is simply not found, and
+// tools/lighttpd-conf writes: posts forged by another site's page and requests of any method
+// but GET, HEAD and POST are refused before a program runs, every answer forbids other sites
+// to frame it, /favicon.ico is simply not found, and
 // one address holding more half-sent requests than lighttpd's default limits allow leaves the
 // board open to everybody else. (tools/flood measures the flood at full size.)
 #include <sys/resource.h>
@@ -162,6 +163,7 @@ TEST(Http, EveryAnswerForbidsFramingAndSniffing)
         {"GET", "/lock/", "", {}, 403},
         {"GET", "/favicon.ico", "", {}, 404},
         {"HEAD", "/favicon.ico", "", {}, 404},
+        {"PUT", "/zt-write", Unit(kanji_kana, "8"), {}, 405},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.method) + " " + c.target);
@@ -170,6 +172,65 @@ TEST(Http, EveryAnswerForbidsFramingAndSniffing)
         EXPECT_EQ(answer.Header("Content-Security-Policy"), "frame-ancestors 'self'");
         EXPECT_EQ(answer.Header("X-Frame-Options"), "SAMEORIGIN");
         EXPECT_EQ(answer.Header("X-Content-Type-Options"), "nosniff");
+    }
+}
+
+// The programs do not look at the method, so any other than GET, HEAD and POST is refused
+// before one runs: a PUT or a PROPFIND with a form body would be a post, past the rule on
+// other sites' posts, which covers POST.
+TEST(Http, OnlyGetHeadAndPostReachThePrograms)
+{
+    ServedBoard board;
+    ASSERT_TRUE(board.running());
+    for (const char *method : {"PUT", "PATCH", "DELETE", "OPTIONS", "PROPFIND", "TRACE"}) {
+        for (const char *target : {"/zt-write", "/zt-view", "/"}) {
+            SCOPED_TRACE(std::string(method) + " " + target);
+            const Response answer = board.Send(method, target, Unit(kanji_kana, "0"),
+                                               "127.0.0.2", {"Sec-Fetch-Site: cross-site"});
+            EXPECT_EQ(answer.status, 405) << answer.head;
+            EXPECT_EQ(answer.Header("Allow"), "GET, HEAD, POST");
+            EXPECT_EQ(answer.body.find("id=\"done\""), std::string::npos);
+        }
+    }
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), "");
+    EXPECT_EQ(board.Post("/zt-write", Unit(kanji_kana, "0"), "127.0.0.2").status, 200);
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), kanji_kana);
+}
+
+// tools/check-served finds what an operator's mistake lets through, on the board's own
+// address; a page that is not the board's checks nothing.
+TEST(Http, ToolsCheckServedFindsWhatIsLetThrough)
+{
+    const struct {
+        const char *what;
+        std::string conf_lines;
+        const char *failed;  // the check that fails, or null
+    } cases[] = {
+        {"as tools/lighttpd-conf writes it", "", nullptr},
+        {"the board's files served",
+         "$HTTP[\"url\"] =~ \"^/zt/\" {\n    url.access-deny = ()\n}\n",
+         "FAIL  http://127.0.0.1:{port}/zt/zt-jti.txt is not sent (200)"},
+        {"every method passed on",
+         "$HTTP[\"request-method\"] =~ \".\" {\n    url.redirect = ()\n}\n",
+         "FAIL  a PUT to zt-write is refused (200)"},
+        {"no compression",
+         "$HTTP[\"url\"] =~ \".\" {\n    deflate.mimetypes = (\"text/plain\")\n}\n",
+         "FAIL  the board page goes out in gzip to a client that asks for it"},
+    };
+    const std::string check = zt_test::SourcePath("tools/check-served");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ServedBoard board({}, {}, c.conf_lines);
+        ASSERT_TRUE(board.running());
+        const std::string url = WithPort("http://127.0.0.1:{port}/", board.port());
+        const auto run = zt_test::RunCommand({check, url});
+        EXPECT_EQ(run.status, c.failed ? 1 : 0) << run.out << run.err;
+        if (c.failed) {
+            EXPECT_NE(run.out.find(WithPort(c.failed, board.port())), std::string::npos)
+                << run.out;
+        }
+        EXPECT_EQ(zt_test::RunCommand({check, url + "zt-read"}).status, 1);
+        EXPECT_EQ(ReadFile(board / TEXT_FILE), "");
     }
 }
 

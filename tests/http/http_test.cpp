@@ -171,8 +171,48 @@ TEST(Http, EveryRefusalShowsItsErrorLine)
             << refused.body;
         EXPECT_EQ(Count(refused.body, "class=\"error\""), 1);
         EXPECT_EQ(refused.body.find("id=\"done\""), std::string::npos);
-        EXPECT_TRUE(refused.body.ends_with("</a></p><hr></body></html>\n"));
+        EXPECT_TRUE(refused.body.ends_with("</a></p></main><hr></body></html>\n"));
         EXPECT_EQ(zt_test::FileSize(board / TEXT_FILE), size);
+    }
+}
+
+// Pages go out in gzip to a client that asks for it, and as they are to any other.
+TEST(Http, PagesAreCompressedForClientsThatAskForIt)
+{
+    ServedBoard board;
+    ASSERT_TRUE(board.running());
+    ASSERT_EQ(board.Post("/zt-write", Post(kanji_kana, "0", taro), "127.0.0.2").status, 200);
+    for (const char *target : {"/", "/zt-read?wa=1"}) {
+        SCOPED_TRACE(target);
+        const auto plain = board.Get(target);
+        ASSERT_EQ(plain.status, 200);
+        EXPECT_EQ(plain.Header("Content-Encoding"), "");
+        EXPECT_NE(plain.body.find(kanji_kana), std::string::npos);
+        const struct {
+            const char *accepted;
+            const char *encoding;
+        } cases[] = {
+            {"gzip", "gzip"},
+            {"gzip, deflate, br, zstd", "gzip"},
+            {"identity", ""},
+            {"br", ""},
+        };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.accepted);
+            const auto answer = board.Send("GET", target, "", "127.0.0.1",
+                                           {std::string("Accept-Encoding: ") + c.accepted});
+            EXPECT_EQ(answer.status, 200);
+            EXPECT_EQ(answer.Header("Content-Encoding"), c.encoding);
+            if (*c.encoding == '\0') {
+                EXPECT_EQ(answer.body, plain.body);
+                continue;
+            }
+            EXPECT_EQ(answer.Header("Vary"), "Accept-Encoding");
+            EXPECT_LT(answer.body.size(), plain.body.size());
+            const auto unpacked = zt_test::RunCommand({"gzip", "-dc"}, answer.body);
+            EXPECT_EQ(unpacked.status, 0) << unpacked.err;
+            EXPECT_EQ(unpacked.out, plain.body);
+        }
     }
 }
 
@@ -241,6 +281,7 @@ TEST(Http, ToolsPostTellsWhatHappened)
         std::string out, err;  // parts that must be there
     } cases[] = {
         {{"--url", url, "漢字かな", "太郎"}, 0, "あなたの四文字：「漢字かな」　名前：太郎", ""},
+        {{"--url", url, "--from", "127.0.0.4", "さしすせ"}, 0, "名前：127.0.0.4", ""},
         {{"--url", url, "--from", "127.0.0.3", "&#1;<", "x"}, 1,
          "「&#1;<」は文字数が合いません。", ""},
         {{"--url", url, "--from", "127.0.0.3", "すし🍣"}, 1, "",
@@ -265,7 +306,7 @@ TEST(Http, ToolsPostTellsWhatHappened)
         for (const char *escaped : {"&amp;", "&#38;", "&#60;"})
             EXPECT_EQ(run.out.find(escaped), std::string::npos) << run.out;
     }
-    EXPECT_EQ(ReadFile(board / TEXT_FILE), Sjis("漢字かな"));
+    EXPECT_EQ(ReadFile(board / TEXT_FILE), Sjis("漢字かなさしすせ"));
 }
 
 // tools/serve on a port that is taken says so before it builds, installs or writes anything.

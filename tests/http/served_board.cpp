@@ -103,8 +103,9 @@ std::string Response::Header(const std::string &name) const
 }
 
 ServedBoard::ServedBoard(const std::vector<std::string> &init_arguments,
-                         const std::vector<std::string> &conf_arguments)
-    : board_(root_ / "board"), conf_arguments_(conf_arguments)
+                         const std::vector<std::string> &conf_arguments,
+                         const std::string &conf_lines)
+    : board_(root_ / "board"), conf_arguments_(conf_arguments), conf_lines_(conf_lines)
 {
     std::vector<std::string> init = {"init", board_};
     init.insert(init.end(), init_arguments.begin(), init_arguments.end());
@@ -147,7 +148,7 @@ bool ServedBoard::Start()
         return false;
     }
     const std::string conf_path = root_ / "lighttpd.conf";
-    WriteFile(conf_path, conf.out);
+    WriteFile(conf_path, conf.out + conf_lines_);
 
     const pid_t pid = fork();
     if (pid == 0) {

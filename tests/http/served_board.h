@@ -24,9 +24,11 @@ struct Response {
 class ServedBoard {
 public:
     // init_arguments go to zt-admin init after the directory (for instance --log-bytes),
-    // conf_arguments to tools/lighttpd-conf before it (for instance --origin).
+    // conf_arguments to tools/lighttpd-conf before it (for instance --origin); conf_lines
+    // are added after the configuration it writes (an operator's mistake, say).
     explicit ServedBoard(const std::vector<std::string> &init_arguments = {},
-                         const std::vector<std::string> &conf_arguments = {});
+                         const std::vector<std::string> &conf_arguments = {},
+                         const std::string &conf_lines = {});
     ~ServedBoard();
     ServedBoard(const ServedBoard &) = delete;
     ServedBoard &operator=(const ServedBoard &) = delete;
@@ -59,6 +61,7 @@ private:
     TempDir root_;
     std::string board_;
     std::vector<std::string> conf_arguments_;
+    std::string conf_lines_;
     int port_ = 0;
     int pid_ = -1;
 };

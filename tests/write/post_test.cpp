@@ -371,6 +371,66 @@ TEST_F(PostBoard, TheLastPosterCannotPostTwiceInARow)
     EXPECT_EQ(records('1'), "<li>1 a b\n<li>1 \n");
 }
 
+std::string Times(int n, const std::string &s)
+{
+    std::string out;
+    while (n-- > 0)
+        out += s;
+    return out;
+}
+
+// A name is cut to its first 64 characters where the post is taken, whatever code the form
+// came in: the last-poster file, the records and the page hold the cut name, and the same name
+// sent whole again is the last poster's. A character that Shift_JIS lacks comes as "&#N;",
+// one character of up to 10 bytes.
+TEST_F(PostBoard, NamesAreCutToTheirFirst64Characters)
+{
+    const std::string a = "\x82\xA0";  // あ in Shift_JIS
+    const std::string esc_jis = "\x1B$B", esc_ascii = "\x1B(B";
+    const std::string euc_unit = "\xA4\xA2\xA4\xA4\xA4\xA6\xA4\xA8";
+    const std::string jis_unit = esc_jis + "$\"$$$&$(" + esc_ascii;
+    const struct {
+        const char *what;
+        std::string four, name, kept;  // kept in Shift_JIS, as stored
+    } cases[] = {
+        {"64 double-byte characters", unit, Times(64, a), Times(64, a)},
+        {"65 double-byte characters", unit, Times(65, a), Times(64, a)},
+        {"65 in EUC-JP", euc_unit, Times(65, "\xA4\xA2"), Times(64, a)},
+        {"65 in JIS", jis_unit, esc_jis + Times(65, "$\"") + esc_ascii, Times(64, a)},
+        {"65 half-width katakana, widened", unit, std::string(65, '\xB1'), Times(64, "\x83\x41")},
+        {"65 letters", unit, std::string(65, 'n'), std::string(64, 'n')},
+        {"63 letters and two double-byte", unit, std::string(63, 'n') + a + a,
+         std::string(63, 'n') + a},
+        {"64 references", unit, Times(64, "&#128512;") + "x", Times(64, "&#128512;")},
+        {"references of 7 digits and more", unit,
+         std::string(62, 'n') + "&#1114111;" + "&#12345678;",
+         std::string(62, 'n') + "&#1114111;" + "&"},
+        {"a reference without its ';'", unit, std::string(62, 'n') + "&#9" + a,
+         std::string(62, 'n') + "&#"},
+        {"a lead byte at the end", unit, std::string(64, 'n') + "\x82", std::string(64, 'n')},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        // Someone else in between, since cases cut to the same name.
+        const std::string other = "10.0.3." + std::to_string(++n);
+        ASSERT_EQ(post(fields(unit, std::to_string(text().size()), "x"), other.c_str()).status, 0);
+        const std::string prev = std::to_string(text().size());
+        const std::string address = "10.0.1." + std::to_string(n);
+        const auto run = post(fields(c.four, prev, c.name), address.c_str());
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), c.kept + "\n" + address + "\n");
+        std::string escaped;
+        for (const char ch : c.kept)
+            escaped += ch == '&' ? "&#38;" : std::string(1, ch);
+        EXPECT_EQ(records('1').substr(0, records('1').find('\n')), "<li>1 " + escaped);
+        EXPECT_TRUE(run.out.ends_with("] " + escaped + "\n")) << run.out;
+        // The whole name once more, from another address: the last poster's.
+        EXPECT_EQ(post(fields(c.four, std::to_string(text().size()), c.name), "10.0.2.1").out,
+                  error_response(-6));
+    }
+}
+
 TEST_F(PostBoard, MissingRecordTemplateSkipsOnlyItsLog)
 {
     unlink((dir / "zt/zt-com3.htm").c_str());
