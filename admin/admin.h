@@ -148,6 +148,16 @@ private:
 // "post 3 (page 1) \"あいうえ\"": the post at offset of text, for what a command says of it.
 std::string describe_post(std::string_view text, long long offset);
 
+// A record of the current comment log, as a walk meets it.
+struct LogRecord {
+    long long offset;     // where it begins: its length field
+    std::string content;  // as stored, without its LF
+    bool whole;           // its length field gives its length, and its LF ends it
+};
+
+// The records of the current comment log, newest first, as the board page lists them.
+std::vector<LogRecord> walk_comment_log();
+
 // The records of the comment log at path, newest first, exactly as the board page lists them
 // (a header that the page would replace is taken as the fresh one), each without its LF.
 // Reads only. False when the log cannot be opened; *state tells what its header holds.

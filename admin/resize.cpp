@@ -1,9 +1,11 @@
 // zt-admin resize: gives every comment log of a board in use a new size, under the posting
-// lock. Each log keeps its newest records that fit, newest first as before, written as the
-// post that made them would have written them into an empty log of the new size: the
-// comment log's own append places them. The new log is written beside the old one, given its
-// owner and mode (the web server's user writes it), and renamed over it, so that a page being
-// shown reads the old log or the new one, and a failure leaves the old one in place.
+// lock. Each log keeps its newest whole records that fit, newest first as before, written as
+// the post that made them would have written them into an empty log of the new size: the
+// comment log's own append places them. Bytes that the board page lists as lines but that no
+// length field frames (a log whose header was lost) are not kept. The new log is written
+// beside the old one, given its owner and mode (the web server's user writes it), and renamed
+// over it, so that a page being shown reads the old log or the new one, and a failure leaves
+// the old one in place.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,13 +24,17 @@ namespace {
 bool resize_log(const std::string &dir, int digit, long long size, std::string *problem)
 {
     const std::string path = board_path(dir, comment_log_name(digit));
-    std::vector<std::string> records;
     CommentLog_State state;
     struct stat old;
-    if (stat(path.c_str(), &old) != 0 || !list_comment_log(path, &records, &state)) {
+    if (stat(path.c_str(), &old) != 0 || CommentLog_Inspect(path.c_str(), &state) != 0) {
         *problem = "cannot read " + path + ": " + strerror(errno);
         return false;
     }
+    std::vector<std::string> records;
+    for (LogRecord &record : walk_comment_log())
+        if (record.whole)
+            records.push_back(std::move(record.content));
+    CommentLog_Close();
     std::size_t kept = 0;
     for (long long room = size - COMMENT_HEADER_BYTES; kept < records.size(); kept++) {
         room -= static_cast<long long>(records[kept].size()) + COMMENT_RECORD_FRAME_BYTES;
@@ -37,9 +43,9 @@ bool resize_log(const std::string &dir, int digit, long long size, std::string *
     }
     const std::string temporary = path + ".new";
     (void)unlink(temporary.c_str());  // left behind by a run that died; mostly there is none
-    bool written = write_new_file(temporary, empty_comment_log(size), problem) &&
-                   CommentLog_Open(temporary.c_str()) == 0;
+    bool written = write_new_file(temporary, empty_comment_log(size), problem);
     if (written) {
+        written = CommentLog_Open(temporary.c_str()) == 0;
         for (std::size_t i = kept; written && i-- > 0;)  // oldest first
             written = CommentLog_Append(records[i].data(), records[i].size()) == 0;
         CommentLog_Close();

@@ -446,6 +446,26 @@ TEST(AdminResize, KeepsTheNewestRecordsThatFit)
     EXPECT_EQ(std::vector<std::string>(after.begin() + 1, after.end()), before[1]);
 }
 
+// A log whose header was lost and written afresh lists the bytes below it as lines until a
+// new lap begins: resize keeps the whole records among them, not those bytes as records that
+// would then stay on the board page.
+TEST(AdminResize, KeepsOnlyWholeRecordsOfADamagedLog)
+{
+    const Board board;
+    const std::string path = board / comment_log_name(1);
+    const std::string record = "0009\tabc\n";  // the first one is read as the end of a line
+    for (const std::string &below : {std::string(), record + record}) {
+        std::string log = zt_test::EmptyLog(16384);
+        log.replace(log.size() - below.size(), below.size(), below);
+        CommentLog_FormatHeader(log.data(), COMMENT_HEADER_BYTES, COMMENT_HEADER_BYTES);
+        zt_test::WriteFile(path, log);
+        const auto run = RunAdmin({"resize", board.dir, "--log-bytes", "20000"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Records(board.dir, 1),
+                  std::vector<std::string>(below.empty() ? 0 : 1, "abc"));
+    }
+}
+
 TEST(AdminUsage, EveryMisuseIsToldAndFails)
 {
     const std::vector<std::vector<std::string>> misuses = {
