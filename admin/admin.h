@@ -109,8 +109,11 @@ std::string board_path(const std::string &dir, std::string_view name);
 std::string comment_log_name(int digit);
 std::string record_template_name(int digit);
 
-// Writes a file that must not exist yet. False, with *problem, on failure.
-bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem);
+// Writes a file that must not exist yet; with like, gives it like's owner and mode first,
+// through the descriptor, so that nothing put in the file's place meanwhile gets them. False,
+// with *problem, on failure.
+bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem,
+                    const struct stat *like = nullptr);
 
 // Reads a whole file through the board-files module. False when it cannot be read or is no
 // regular file.

@@ -26,7 +26,7 @@ bool resize_log(const std::string &dir, int digit, long long size, std::string *
     const std::string path = board_path(dir, comment_log_name(digit));
     CommentLog_State state;
     struct stat old;
-    if (stat(path.c_str(), &old) != 0 || CommentLog_Inspect(path.c_str(), &state) != 0) {
+    if (lstat(path.c_str(), &old) != 0 || CommentLog_Inspect(path.c_str(), &state) != 0) {
         *problem = "cannot read " + path + ": " + strerror(errno);
         return false;
     }
@@ -43,7 +43,7 @@ bool resize_log(const std::string &dir, int digit, long long size, std::string *
     }
     const std::string temporary = path + ".new";
     (void)unlink(temporary.c_str());  // left behind by a run that died; mostly there is none
-    bool written = write_new_file(temporary, empty_comment_log(size), problem);
+    bool written = write_new_file(temporary, empty_comment_log(size), problem, &old);
     if (written) {
         written = CommentLog_Open(temporary.c_str()) == 0;
         for (std::size_t i = kept; written && i-- > 0;)  // oldest first
@@ -52,9 +52,7 @@ bool resize_log(const std::string &dir, int digit, long long size, std::string *
         if (!written)
             *problem = "cannot write " + temporary + ": " + strerror(errno);
     }
-    if (written && (chown(temporary.c_str(), old.st_uid, old.st_gid) != 0 ||
-                    chmod(temporary.c_str(), old.st_mode & 07777) != 0 ||
-                    rename(temporary.c_str(), path.c_str()) != 0)) {
+    if (written && rename(temporary.c_str(), path.c_str()) != 0) {
         *problem = "cannot put in place " + path + ": " + strerror(errno);
         written = false;
     }
@@ -101,7 +99,7 @@ int resize_command(const Arguments &arguments)
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         std::string problem;
         struct stat st;
-        if (stat(board_path(dir, comment_log_name(digit)).c_str(), &st) != 0 && errno == ENOENT)
+        if (lstat(board_path(dir, comment_log_name(digit)).c_str(), &st) != 0 && errno == ENOENT)
             continue;  // no log, no records: nothing to resize
         if (!resize_log(dir, digit, size, &problem)) {
             message("%s", problem.c_str());

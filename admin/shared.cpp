@@ -126,14 +126,18 @@ std::string record_template_name(int digit)
     return digit_name(RECORD_TEMPLATE, digit);
 }
 
-bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem)
+bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem,
+                    const struct stat *like)
 {
     FILE *file = fopen(path.c_str(), "wbxe");  // x: only a new file; e: closed on exec
     if (!file) {
         *problem = "cannot create " + path + ": " + strerror(errno);
         return false;
     }
-    const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int fd = fileno(file);
+    const bool written = (!like || (fchown(fd, like->st_uid, like->st_gid) == 0 &&
+                                    fchmod(fd, like->st_mode & 0777) == 0)) &&
+                         fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     if (fclose(file) != 0 || !written) {
         *problem = "cannot write " + path + ": " + strerror(errno);
         return false;

@@ -8,9 +8,11 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -464,6 +466,50 @@ TEST(AdminResize, KeepsOnlyWholeRecordsOfADamagedLog)
         EXPECT_EQ(Records(board.dir, 1),
                   std::vector<std::string>(below.empty() ? 0 : 1, "abc"));
     }
+}
+
+// Whoever may write in zt/ (the web server's user) can put a link in the place of the new
+// log while resize writes it. strace holds resize's first change of owner and of mode for a
+// second, and a link to a file outside the board takes the new log's place once its record
+// is in: zt-admin, which an operator runs as root, must not give that file the log's mode.
+TEST(AdminResize, GivesTheLogsModeToNoFileALinkLeadsTo)
+{
+    if (access("/usr/bin/strace", X_OK) != 0)
+        GTEST_FAIL() << "strace is needed (tools/test installs it)";
+    const Board board;
+    const std::string log = board / comment_log_name(1), temporary = log + ".new";
+    ASSERT_EQ(CommentLog_Open(log.c_str()), 0);
+    ASSERT_EQ(CommentLog_Append("abc", 3), 0);
+    CommentLog_Close();
+    ASSERT_EQ(chmod(log.c_str(), 0604), 0);
+    const std::string victim = board.root / "victim";
+    zt_test::WriteFile(victim, "not the board's");
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (board.root / "link").c_str()), 0);
+
+    std::atomic<bool> done = false;
+    std::thread planter([&] {
+        for (char last[4]; !done; usleep(1000)) {
+            const int fd = open(temporary.c_str(), O_RDONLY);
+            const bool recorded = fd >= 0 && pread(fd, last, 4, 20000 - 4) == 4 &&
+                                  std::string(last, 4) == "abc\n";
+            if (fd >= 0)
+                close(fd);
+            if (recorded) {
+                (void)rename((board.root / "link").c_str(), temporary.c_str());
+                return;
+            }
+        }
+    });
+    const auto run = zt_test::RunCommand(
+        {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e",
+         "inject=chown,fchown,fchownat,chmod,fchmod,fchmodat:delay_enter=1000000:when=1",
+         zt_test::ProgramPath("zt-admin"), "resize", board.dir, "--log-bytes", "20000"});
+    done = true;
+    planter.join();
+    struct stat st;
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << run.out << run.err;
 }
 
 TEST(AdminUsage, EveryMisuseIsToldAndFails)
