@@ -73,10 +73,11 @@ int resize_command(const Arguments &arguments)
     const std::string *given = arguments.value("--log-bytes");
     if (!given)
         return usage_error("resize needs --log-bytes N, the logs' new size");
-    const long long size = plain_number(*given);
-    if (size < 0 || size > MAX_LOG_BYTES)
-        return usage_error("--log-bytes " + *given + ": a comment log has at most " +
-                           std::to_string(MAX_LOG_BYTES) + " bytes");
+    // Where no template bounds the records, a log still holds eight of them, of no content.
+    const long long size = plain_number(*given), least = smallest_log(COMMENT_RECORD_FRAME_BYTES);
+    if (size < least || size > MAX_LOG_BYTES)
+        return usage_error(format("--log-bytes %s: a comment log has %lld to %lld bytes",
+                                  given->c_str(), least, MAX_LOG_BYTES));
     // Every log's own template bounds its records; the size must hold eight of the largest.
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         std::string bytes;

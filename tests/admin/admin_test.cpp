@@ -468,6 +468,23 @@ TEST(AdminResize, KeepsOnlyWholeRecordsOfADamagedLog)
     }
 }
 
+// Without record templates to tell how large records are, a log must still hold its header
+// and records: a size too small for that is refused, and no log changes.
+TEST(AdminResize, RefusesALogTooSmallForRecordsWithoutTemplates)
+{
+    const Board board;
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        ASSERT_EQ(unlink((board / record_template_name(digit)).c_str()), 0);
+    const std::string log = ReadFile(board / comment_log_name(1));
+    for (const char *size : {"0", "17", "70"}) {
+        const auto run = RunAdmin({"resize", board.dir, "--log-bytes", size});
+        EXPECT_EQ(run.status, 2) << size;
+        EXPECT_TRUE(Contains(run.err, "a comment log has 71 to ")) << run.err;
+    }
+    EXPECT_EQ(ReadFile(board / comment_log_name(1)), log);
+    EXPECT_EQ(RunAdmin({"resize", board.dir, "--log-bytes", "71"}).status, 0);
+}
+
 // Whoever may write in zt/ (the web server's user) can put a link in the place of the new
 // log while resize writes it. strace holds resize's first change of owner and of mode for a
 // second, and a link to a file outside the board takes the new log's place once its record
