@@ -78,6 +78,21 @@ int resize_command(const Arguments &arguments);
 int rollback_command(const Arguments &arguments);
 int log_command(const Arguments &arguments);
 int check_command(const Arguments &arguments);
+int rate_command(const Arguments &arguments);
+
+// The rate of posts of the board in dir and how it stands, in one line, as status and rate
+// show it.
+std::string describe_rate(const std::string &dir);
+
+// The lock of the board in dir and who holds it, in one line, as status and unlock show it;
+// *holder gets who.
+std::string describe_lock(const std::string &dir, LockHolder *holder);
+
+// Becomes the owner of the board in dir when run as root, before anything is touched: what
+// zt-admin then creates belongs to the web server's user as the programs need, and no link
+// planted in the board leads anywhere that user could not write. False, with the reason said,
+// when that cannot be done.
+bool become_board_owner(const std::string &dir);
 
 // "zt-admin: " and the message, on standard error.
 void message(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -119,16 +134,16 @@ bool write_new_file(const std::string &path, std::string_view bytes, std::string
 // regular file.
 bool read_whole_file(const std::string &path, std::string *bytes);
 
-// Says why the posting lock of the board in dir could not be taken, from the errno that its
-// failed take left: the board is busy, or the error.
-void lock_refusal(int error, const std::string &dir);
-
 // The bytes of an empty comment log of that size: both offsets at its end, NUL bytes below.
 std::string empty_comment_log(long long bytes);
 
 // Puts bytes in place as the file path: written beside it and renamed over it, so that a
 // reader sees the old file or the new one, never a part. False, with *problem, on failure.
 bool replace_file(const std::string &path, std::string_view bytes, std::string *problem);
+
+// Whether lock is held; otherwise says why not (a holder that runs, one of unknown origin, or
+// the errno of the lock that could not be made) and that nothing was changed.
+bool lock_taken(const BoardLock &lock, const std::string &dir);
 
 // The text of the board in dir, held for a command that changes it: the posting lock taken as
 // a post takes it, then the text opened for reading and writing and read whole. When held()

@@ -8,7 +8,9 @@
 //                      and the current lap's records walking from the head offset to the end
 //                      of the file, each ending where its length says
 //   templates          every default template present
-//   lock/zt.lck        absent (a lock that is present is named with its age), lock/ present
+//   zt/zt-rate.txt     absent, or a rate header and the slots it needs
+//   lock/zt.lck        absent, or held by a running program or left by a dead one (both said
+//                      on standard error); lock/ present
 //
 // A log too small for its records, and a record template without the mark by which redact and
 // rollback find a post's records, are warnings on standard error: the board works as it is.
@@ -20,6 +22,7 @@
 #include "admin.h"
 #include "log_size.h"
 #include "post.h"
+#include "post_rate.h"
 #include "post_records.h"
 #include "template_check.h"
 #include "template_source.h"
@@ -127,6 +130,8 @@ void check_templates(const std::string &dir, Problems *problems)
             message("warning: %s", warning.c_str());
 }
 
+// A lock that no post takes over is a problem; one that a run holds, or that a dead run left
+// for the next post to take over, is said on standard error.
 void check_lock(const std::string &dir, Problems *problems)
 {
     struct stat st;
@@ -134,17 +139,32 @@ void check_lock(const std::string &dir, Problems *problems)
         problems->push_back(std::string(LOCK_PARENT) + "/: missing: " + refused(POST_BUSY));
         return;
     }
-    if (lstat(board_path(dir, LOCK_DIR).c_str(), &st) != 0)
+    LockHolder holder;
+    const std::string described = describe_lock(dir, &holder);
+    if (holder == LOCK_UNKNOWN)
+        problems->push_back(std::string(LOCK_DIR) + ": " + described);
+    else if (holder != LOCK_FREE || described != "free")
+        message("note: %s: %s", LOCK_DIR, described.c_str());
+}
+
+// The rate file, where there is one: a header the posts can read, and the slots it needs.
+void check_rate(const std::string &dir, Problems *problems)
+{
+    std::string bytes;
+    struct stat st;
+    if (lstat(board_path(dir, RATE_FILE).c_str(), &st) != 0)
+        return;  // no rate: posts are taken as before there was one
+    RateSetting setting;
+    if (!present(dir, RATE_FILE, ": posts are taken without a rate", problems, &bytes))
         return;
-    if (!S_ISDIR(st.st_mode)) {
-        problems->push_back(std::string(LOCK_DIR) + ": not a directory but a file in its place: " +
-                            refused(POST_BUSY) + " until it is removed");
-        return;
-    }
-    const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
-    problems->push_back(format("%s: present, taken %lld s ago: %s; if no post is running, "
-                               "zt-admin unlock removes it",
-                               LOCK_DIR, age < 0 ? 0 : age, refused(POST_BUSY).c_str()));
+    if (!read_rate_header(bytes, &setting))
+        problems->push_back(std::string(RATE_FILE) +
+                            ": no rate header: posts are taken without a rate; zt-admin rate "
+                            "writes the file anew");
+    else if (bytes.size() != rate_file_bytes(setting))
+        problems->push_back(format("%s: %zu bytes, not the %zu that its setting needs: zt-admin "
+                                   "rate writes the file anew",
+                                   RATE_FILE, bytes.size(), rate_file_bytes(setting)));
 }
 
 // The problems of the board in dir, each one line that begins with the file it concerns;
@@ -163,6 +183,7 @@ std::vector<std::string> check_board(const std::string &dir)
         check_log(dir, digit, &problems);
     check_templates(dir, &problems);
     check_lock(dir, &problems);
+    check_rate(dir, &problems);
     return problems;
 }
 

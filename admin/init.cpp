@@ -5,6 +5,7 @@
 
 #include "admin.h"
 #include "log_size.h"
+#include "post_rate.h"
 #include "template_source.h"
 
 namespace {
@@ -57,7 +58,7 @@ bool rename_new(const std::string &from, const std::string &to)
 
 // Prepares a board in dir (created if missing, parents included): zt/ with the default
 // templates converted into the board's code, an empty text, a last-poster file that matches
-// nobody, the comment logs at log_bytes each, and lock/. Refuses a directory that already
+// nobody, the default rate of posts, the comment logs at log_bytes each, and lock/. Refuses a directory that already
 // holds zt/ or lock/. lock/ is made first and zt/ is built in a directory beside it and
 // renamed into place last, so a failure at any step leaves no half-made board: lock/ is
 // removed again. False, with *problem, on failure.
@@ -77,6 +78,9 @@ bool prepare_board(const std::string &dir, long long log_bytes, std::string *pro
     const auto in_zt = [](const std::string &name) { return name.substr(name.find('/') + 1); };
     files.emplace_back(in_zt(TEXT_FILE), "");
     files.emplace_back(in_zt(LAST_POSTER_FILE), NOBODY_LAST_POSTER);
+    const RateSetting rate{RATE_DEFAULT_PER_ADDRESS, RATE_DEFAULT_BOARD};
+    files.emplace_back(in_zt(RATE_FILE), std::string(rate_file_bytes(rate), '\0'));
+    format_rate_file(files.back().second.data(), rate);
     for (int digit = 1; digit <= COMMENT_LOGS; digit++)
         files.emplace_back(in_zt(comment_log_name(digit)), empty_comment_log(log_bytes));
 

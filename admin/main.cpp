@@ -22,8 +22,14 @@ const Command commands[] = {
      "  status DIR                show the text, theme, last poster, lock, logs and templates\n",
      {}, "one directory", 1, 1, true, status_command},
     {"unlock",
-     "  unlock DIR [--force]      remove a lock left by a post that died (older than a minute)\n",
+     "  unlock DIR [--force]      remove a lock that no running program holds (one that zt did\n"
+     "                            not take: when older than a minute, or with --force)\n",
      {{"--force", nullptr}}, "one directory", 1, 1, true, unlock_command},
+    {"rate",
+     "  rate DIR [N] [--board M]  show the rate of posts, or set it: N posts a minute from one\n"
+     "                            address (0: none), M on the whole board (0: no ceiling)\n",
+     {{"--board", "a number of posts"}}, "a directory and a number of posts", 1, 2, true,
+     rate_command},
     {"export",
      "  export DIR [--numbers]    print the whole text as UTF-8, one text page per paragraph\n"
      "                            (--numbers: one post a line, after its number)\n",
@@ -128,6 +134,8 @@ int run(int argc, char **argv)
         if (n < command.least || n > command.most)
             return usage_error(std::string(name) + " takes " + command.operands);
         if (command.needs_board && !is_board(arguments.dir()))
+            return EXIT_FAILED;
+        if (command.run != init_command && !become_board_owner(arguments.dir()))
             return EXIT_FAILED;
         return command.run(arguments);
     }

@@ -93,10 +93,8 @@ int resize_command(const Arguments &arguments)
         }
     }
     const BoardLock lock(board_path(dir, LOCK_DIR).c_str());
-    if (!lock.held()) {
-        lock_refusal(lock.error(), dir);
+    if (!lock_taken(lock, dir))
         return EXIT_FAILED;
-    }
     for (int digit = 1; digit <= COMMENT_LOGS; digit++) {
         std::string problem;
         struct stat st;

@@ -1,23 +1,11 @@
 // What zt-admin's commands share: messages, numbers, times, and the board's files.
 #include <fcntl.h>
+#include <grp.h>
 
 #include <cstdarg>
 #include <cstdlib>
 
 #include "admin.h"
-
-void lock_refusal(int error, const std::string &dir)
-{
-    const std::string path = board_path(dir, LOCK_DIR);
-    if (error == EEXIST)
-        message("the board is busy: a post holds the lock %s; nothing was changed. Try "
-                "again in a moment (a lock that stays was left by a post that died: "
-                "zt-admin status tells its age, zt-admin unlock removes it)",
-                path.c_str());
-    else
-        message("cannot take the lock %s: %s; nothing was changed", path.c_str(),
-                strerror(error));
-}
 
 namespace {
 
@@ -44,10 +32,8 @@ std::string digit_name(const char *pattern, int digit)
 // lock is held: the descriptor, or -1 with the reason said.
 int open_locked_text(const BoardLock &lock, const std::string &dir, std::string *bytes)
 {
-    if (!lock.held()) {
-        lock_refusal(lock.error(), dir);
+    if (!lock_taken(lock, dir))
         return -1;
-    }
     const std::string path = board_path(dir, TEXT_FILE);
     const int fd = open_board_file(path.c_str(), O_RDWR);
     if (fd < 0 || !read_whole_file(path, bytes)) {
@@ -174,6 +160,51 @@ bool replace_file(const std::string &path, std::string_view bytes, std::string *
         return false;
     }
     return true;
+}
+
+bool become_board_owner(const std::string &dir)
+{
+    if (geteuid() != 0)
+        return true;
+    const std::string zt = board_path(dir, TEMPLATE_DIR);
+    struct stat st;
+    if (lstat(zt.c_str(), &st) != 0)
+        return true;  // no board: nothing of it is touched
+    if (!S_ISDIR(st.st_mode)) {
+        message("%s is no directory but a link or a file in its place; as root, zt-admin works "
+                "only on a board's own directory",
+                zt.c_str());
+        return false;
+    }
+    if (st.st_uid == 0)
+        return true;
+    const gid_t group = st.st_gid;
+    if (setgroups(1, &group) != 0 || setgid(st.st_gid) != 0 || setuid(st.st_uid) != 0) {
+        message("cannot become %s's owner (user %u): %s; nothing was changed", zt.c_str(),
+                static_cast<unsigned>(st.st_uid), strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool lock_taken(const BoardLock &lock, const std::string &dir)
+{
+    if (lock.held())
+        return true;
+    const std::string path = board_path(dir, LOCK_DIR);
+    if (lock.holder() == LOCK_LIVE)
+        message("the board is busy: a post or zt-admin holds the lock %s; nothing was changed. "
+                "Try again in a moment",
+                path.c_str());
+    else if (lock.holder() == LOCK_UNKNOWN)
+        message("the lock %s was not taken by zt (another program's, or a zt of an older "
+                "version); nothing was changed. zt-admin status tells its age, zt-admin unlock "
+                "removes it",
+                path.c_str());
+    else
+        message("cannot take the lock %s: %s; nothing was changed", path.c_str(),
+                strerror(lock.error()));
+    return false;
 }
 
 LockedText::LockedText(const std::string &dir)

@@ -73,20 +73,8 @@ void status_last_poster(const std::string &dir)
 
 void status_lock(const std::string &dir)
 {
-    struct stat st;
-    if (stat(board_path(dir, LOCK_PARENT).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        printf("lock         lock/ is missing: %s\n", refused(POST_BUSY).c_str());
-        return;
-    }
-    if (lstat(board_path(dir, LOCK_DIR).c_str(), &st) != 0) {
-        printf("lock         free\n");
-        return;
-    }
-    const long long age = static_cast<long long>(time(nullptr) - st.st_mtime);
-    printf("lock         held since %s, %lld s ago%s\n", board_time(st.st_mtime).c_str(), age,
-           age >= LOCK_STALE_SECONDS
-               ? (": " + refused(POST_BUSY) + " until zt-admin unlock removes it").c_str()
-               : "");
+    LockHolder holder;
+    printf("lock         %s\n", describe_lock(dir, &holder).c_str());
 }
 
 void status_logs(const std::string &dir)
@@ -146,6 +134,7 @@ int status_command(const Arguments &arguments)
     status_theme(dir);
     status_last_poster(dir);
     status_lock(dir);
+    printf("rate         %s\n", describe_rate(dir).c_str());
     status_logs(dir);
     status_templates(dir);
     return 0;

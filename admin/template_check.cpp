@@ -169,6 +169,8 @@ const Tolvak_TemplateVariant query_reading = {any_field, nullptr, write_nothing,
 
 FILE *sink;
 
+void read_callback(Tolvak_TemplateStream *in, FILE *);
+
 // After a callback that reads lines: the rest of its line, its lines and the 0x02, each line
 // expanded as the program shows it.
 void read_lines(const Tolvak_TemplateStream *in, const Tolvak_CallbackContract &c)
@@ -181,21 +183,22 @@ void read_lines(const Tolvak_TemplateStream *in, const Tolvak_CallbackContract &
                 n);
         return;
     }
-    const auto callbacks = reading.callbacks;
-    for (int k = 1; k <= c.high; k++) {
+    const std::vector<Tolvak_PageCallback> callbacks(reading.callbacks.size(), read_callback);
+    int k = 0;
+    for (; k < c.high && pieces.next != pieces.end && *pieces.next != TOLVAK_SECTION_END; k++) {
         const char *line = pieces.next;
         if (Tolvak_SkipPast(&pieces, '\n', TOLVAK_SECTION_END) != '\n') {
-            problem(line, "%d %ss before 0x02; %d are needed", k - 1, c.what, c.high);
+            problem(line, "%s %d ends without a line end", c.what, k + 1);
             return;
         }
         Tolvak_TemplateStream shown(line, static_cast<std::size_t>(in->end - line));
         reading.in_line = true;
-        reading.callbacks = {};
-        Tolvak_ExpandWith(full_reading, &shown, sink, {}, '\n');
+        Tolvak_ExpandWith(full_reading, &shown, sink, callbacks, '\n');
         reading.in_line = false;
-        reading.callbacks = callbacks;
     }
-    if (pieces.next == pieces.end || *pieces.next != TOLVAK_SECTION_END)
+    if (k < c.low)
+        problem(pieces.next, "%d %ss before 0x02; at least %d are needed", k, c.what, c.low);
+    else if (pieces.next == pieces.end || *pieces.next != TOLVAK_SECTION_END)
         problem(pieces.next, "more than %d %ss: 0x02 must follow the last", c.high, c.what);
 }
 

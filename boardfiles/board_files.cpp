@@ -175,6 +175,11 @@ bool last_poster_line_is(std::string_view line, const char *value)
     return line.size() == strlen(value) && std::equal(line.begin(), line.end(), value, stored);
 }
 
+bool last_poster_address_is(std::string_view line, const char *address)
+{
+    return last_poster_line_is(line, address) || address_key(line) == address_key(address);
+}
+
 bool write_last_poster(const char *path, const char *name, const char *address)
 {
     const BoardFile file(open_board_file(path, O_WRONLY));

@@ -10,6 +10,7 @@
 //   zt/zt-theme.txt    free text, put in place from outside; its first 60 bytes are shown;
 //                      removed by the post that completes a page
 //   zt/zt-jti.txt      the last poster: name LF address LF
+//   zt/zt-rate.txt     the rate of posts and the posts of the last minute (post_rate.h)
 //   lock/zt.lck        the posting lock (board_lock.h)
 //   zt/zt-com1.htm ..  record templates; zt/zt-com1.txt .. the comment logs
 //
@@ -23,6 +24,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
+
+#include "address.h"
 
 // One post: four double-byte characters.
 inline constexpr std::int64_t UNIT_BYTES = 8;
@@ -66,6 +69,7 @@ inline constexpr const char *TEMPLATE_DIR = "zt";
 inline constexpr const char *TEXT_FILE = "zt/zt-text.txt";
 inline constexpr const char *THEME_FILE = "zt/zt-theme.txt";
 inline constexpr const char *LAST_POSTER_FILE = "zt/zt-jti.txt";
+inline constexpr const char *RATE_FILE = "zt/zt-rate.txt";
 inline constexpr const char *LOCK_PARENT = "lock";
 inline constexpr const char *LOCK_DIR = "lock/zt.lck";
 inline constexpr const char *RECORD_TEMPLATE = "zt/zt-com%c.htm";  // %c: the log's digit
@@ -178,6 +182,10 @@ LastPoster split_last_poster(std::string_view bytes);
 // Whether a line of the last-poster file holds value as it is stored there: a LF inside a
 // value is stored, and so compared, as a space, so that the file keeps its two lines.
 bool last_poster_line_is(std::string_view line, const char *value);
+
+// Whether line 2 of the last-poster file names address's poster: the same text as stored, or
+// an address of the same block (address.h: an IPv6 /64, an IPv4-mapped address as IPv4).
+bool last_poster_address_is(std::string_view line, const char *address);
 
 // Rewrites the last-poster file at path with name and address, each on its line: over its
 // old bytes and cut to their length, the file itself, never a scratch file beside it (which

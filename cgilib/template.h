@@ -52,15 +52,16 @@ enum class Tolvak_Argument {
     byte,     // "(c)", c one of the bytes low to high
     number,   // "(N)"
     section,  // the template up to the next 0x02, written or skipped as it stands
-    lines,    // the rest of the directive's line, then `high` lines, each expanded on its own
-              // without callbacks, then a section; the directive stands once, outside sections
+    lines,    // the rest of the directive's line, then `high` lines (at least `low`), each
+              // expanded on its own with the table's callbacks, then a section; the directive
+              // stands once, outside sections
 };
 
 struct Tolvak_CallbackContract {
     Tolvak_Argument argument = Tolvak_Argument::none;
     const char *what = nullptr;     // the argument, for a checker's messages ("offset")
     const char *example = nullptr;  // a byte or number argument as a template writes it
-    int low = 0, high = 0;          // byte: the bytes it takes; lines: how many lines (high)
+    int low = 0, high = 0;          // byte: the bytes it takes; lines: how many lines
     int widest = -1;                // the most bytes the callback writes, where it says
 };
 

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "board_files.h"
 #include "board_lock.h"
+#include "post_rate.h"
 #include "commentlog.h"
 #include "form.h"
 #include "kanji.h"
@@ -21,6 +23,9 @@
 #include "template.h"
 
 namespace {
+
+// The seconds that a post refused for its rate must wait.
+int retry_seconds;
 
 // Each record is expanded into one memory stream over a buffer with room for the largest
 // record the log format holds and a byte more: a longer expansion fails the stream, or is
@@ -57,6 +62,9 @@ int post_locked(const char *four, const char *prev)
         return POST_NO_TEXT;
     if (Tolvak_Decimal(prev) != size)
         return POST_STALE;
+    PostRate rate(Tolvak_Path("%s", RATE_FILE));
+    if ((retry_seconds = rate.wait(poster.address, time(nullptr))) > 0)
+        return POST_TOO_FAST;
 
     if (Tolvak_Find("confirm"))
         return POST_OK;
@@ -71,6 +79,9 @@ int post_locked(const char *four, const char *prev)
     if (!write_last_poster(Tolvak_Path("%s", LAST_POSTER_FILE), poster.name, poster.address))
         fprintf(stderr, "zt-write: the last poster was not recorded in %s: %s\n",
                 Tolvak_Path("%s", LAST_POSTER_FILE), strerror(errno));
+    if (!rate.remember())
+        fprintf(stderr, "zt-write: the post was not counted in %s: %s\n",
+                Tolvak_Path("%s", RATE_FILE), strerror(errno));
     // The records name the post by its offset as the text has it, not as the form spelt it
     // (" 16", "16abc" and "016" all pass the size check). It stays the field's value to the end
     // of the run.
@@ -107,6 +118,11 @@ int run_post()
     return post_locked(four, prev);
 }
 
+int post_retry_seconds()
+{
+    return retry_seconds;
+}
+
 int check_last_poster(const char *path, const Poster &poster)
 {
     std::size_t n;
@@ -121,7 +137,7 @@ int check_last_poster(const char *path, const Poster &poster)
         result = LAST_POSTER_NO_ADDR;
     else if (last_poster_line_is(last.name, poster.name))
         result = LAST_POSTER_SAME_NAME;
-    else if (last_poster_line_is(last.address, poster.address))
+    else if (last_poster_address_is(last.address, poster.address))
         result = LAST_POSTER_SAME_ADDR;
     free(bytes);
     return result;

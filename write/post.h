@@ -1,14 +1,15 @@
 // The posting transaction: the one operation that changes the board. It checks the posted
 // unit, takes the lock directory, refuses the last poster and a form rendered against an
-// older text, appends the unit, clears the theme at each full page, remembers the poster and
-// adds one record to each comment log. The result code selects the write page's error line.
+// older text or too soon after the poster's last posts, appends the unit, clears the theme at
+// each full page, remembers the poster and the post's time and adds one record to each comment
+// log. The result code selects the write page's error line.
 #pragma once
 
 // What check_last_poster finds.
 enum LastPosterCheck : int {
     LAST_POSTER_OTHER = 0,        // the poster is not the last one
     LAST_POSTER_SAME_NAME = -1,   // namae is line 1
-    LAST_POSTER_SAME_ADDR = -2,   // REMOTE_ADDR is line 2 (and the name differs)
+    LAST_POSTER_SAME_ADDR = -2,   // REMOTE_ADDR is line 2's block (its /64; and the name differs)
     LAST_POSTER_UNREADABLE = -3,  // the file cannot be opened for reading
     LAST_POSTER_NO_NAME = -4,     // namae absent
     LAST_POSTER_NO_ADDR = -5,     // REMOTE_ADDR not set
@@ -22,14 +23,23 @@ enum PostResult : int {
     POST_NO_PREV = -4,         // prev absent
     POST_BUSY = -5,            // the lock directory could not be created
     POST_SAME_NAME = -6,       // namae is the last poster's name
-    POST_SAME_ADDR = -7,       // REMOTE_ADDR is the last poster's address
+    POST_SAME_ADDR = -7,       // REMOTE_ADDR is the last poster's address, or of its /64
     POST_NO_LAST_POSTER = -8,  // the last-poster file cannot be read
     POST_NO_NAME = -9,         // namae absent
     POST_NO_ADDR = -10,        // REMOTE_ADDR not set
     POST_NO_TEXT = -11,        // the text file cannot be opened, or the unit not stored whole
     POST_STALE = -12,          // prev differs from the text's size
-    POST_LAST = POST_STALE,    // the write page has an error line for each code, -1 to here
+    POST_TOO_FAST = -13,       // the address, its /48 or the board posted too often (post_rate.h)
+    POST_LAST = POST_TOO_FAST, // the write page has an error line for each code, -1 to here
 };
+
+// A write page made before the rate holds the error lines up to POST_STALE; it shows the
+// rate's refusal by the line of POST_BUSY, which asks the visitor to wait and post again.
+inline constexpr int POST_LAST_BEFORE_RATE = POST_STALE;
+constexpr int error_line_shown(int code, int lines)
+{
+    return -code <= lines ? code : code == POST_TOO_FAST ? POST_BUSY : 0;
+}
 
 // The last-poster check's refusals are the post's, five places on: run_post returns them so.
 inline constexpr int LAST_POSTER_TO_POST = -5;
@@ -41,6 +51,9 @@ static_assert(POST_NO_ADDR == LAST_POSTER_NO_ADDR + LAST_POSTER_TO_POST);
 
 // Runs the transaction once; reads the fields four, prev, confirm and namae and REMOTE_ADDR.
 int run_post();
+
+// After POST_TOO_FAST: the seconds until the poster may post again.
+int post_retry_seconds();
 
 // Who posts: the form's namae and REMOTE_ADDR, pointers into the field index and the
 // environment, null when absent.

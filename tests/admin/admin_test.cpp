@@ -7,10 +7,14 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +23,7 @@
 
 #include "admin.h"
 #include "admin_board.h"
+#include "post_rate.h"
 #include "board.h"
 #include "log_size.h"
 #include "command.h"
@@ -55,7 +60,7 @@ TEST(AdminInit, PreparesEveryFileOfABoard)
                                 : Board({"--log-bytes", std::to_string(size)});
         EXPECT_EQ(Listing(board.dir), (std::vector<std::string>{"lock", "zt"}));
         EXPECT_TRUE(Listing(board / "lock").empty());
-        std::vector<std::string> expected = {"zt-jti.txt", "zt-text.txt"};
+        std::vector<std::string> expected = {"zt-jti.txt", "zt-rate.txt", "zt-text.txt"};
         for (const auto &t : default_templates()) {
             expected.emplace_back(t.name);
             std::string bytes, problem;
@@ -75,6 +80,9 @@ TEST(AdminInit, PreparesEveryFileOfABoard)
         EXPECT_EQ(Listing(board / "zt"), expected);
         EXPECT_EQ(ReadFile(board / TEXT_FILE), "");
         EXPECT_EQ(ReadFile(board / LAST_POSTER_FILE), "\r\n\r\n");
+        const std::string rate = ReadFile(board / RATE_FILE);
+        EXPECT_EQ(rate.substr(0, RATE_HEADER_BYTES), "zt-rate 0006 0060\n");
+        EXPECT_EQ(rate.size(), RATE_HEADER_BYTES + std::size_t{64} * RATE_SLOT_BYTES);
     }
 }
 
@@ -214,7 +222,9 @@ TEST(AdminStatus, TellsTheStateOfTheBoard)
          {"text         2056 bytes: 257 posts, numbered 1 to 257; 2 pages, page 2 is being "
           "written, 255 posts left\n",
           "theme        \"春\" (2 bytes)\n", "last poster  \"太郎\" from 192.0.2.7\n",
-          "lock         held since ", "log 1        1024 bytes, 1 record\n",
+          "lock         taken since ", "log 1        1024 bytes, 1 record\n",
+          "rate         6 posts a minute from one address (12 from its /48), 60 on the whole "
+          "board; 1 post in the last minute, from 1 address\n",
           "template     zt/zt-view.htm line 1: callback 7", "templates    10 of 11 sound\n"})
         EXPECT_TRUE(Contains(status.out, line)) << line << "in\n" << status.out;
 
@@ -279,7 +289,7 @@ TEST(AdminStatus, SaysWhatIsTrueOfTheTextAndTheLock)
     };
     for (const auto &z : zones) {
         const auto status = AdminInZone({"status", board.dir}, z.zone);
-        EXPECT_TRUE(Contains(status.out, "lock         held since " + z.since)) << status.out;
+        EXPECT_TRUE(Contains(status.out, "lock         taken since " + z.since)) << status.out;
         const auto unlock = AdminInZone({"unlock", board.dir}, z.zone);
         EXPECT_TRUE(Contains(unlock.out, "removed the lock taken at " + z.since)) << unlock.out;
         zt_test::MakeDir(board / LOCK_DIR);
@@ -298,7 +308,7 @@ TEST(AdminUnlock, RemovesOnlyALockThatIsOldOrForced)
     zt_test::MakeDir(lock);
     run = RunAdmin({"unlock", board.dir});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "a post may still be running")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "may still be writing")) << run.err;
     EXPECT_TRUE(zt_test::Exists(lock));
     EXPECT_EQ(RunAdmin({"unlock", board.dir, "--force"}).status, 0);
     EXPECT_FALSE(zt_test::Exists(lock));
@@ -313,6 +323,123 @@ TEST(AdminUnlock, RemovesOnlyALockThatIsOldOrForced)
     EXPECT_TRUE(zt_test::Exists(board / LOCK_PARENT));
 
     EXPECT_EQ(RunAdmin({"unlock", board.dir, "--clear"}).status, 2);
+}
+
+// status, check and unlock tell a lock that a running zt holds, one that a dead run left and
+// one of unknown origin apart: only the dead one is taken over, the unknown one is removed only
+// when old or forced, the live one never.
+TEST(AdminLock, TellsLiveDeadAndUnknownApart)
+{
+    const struct {
+        const char *name;
+        std::function<void(const std::string &lock, std::optional<BoardLock> *live)> take;
+        std::string status, check_out, check_err;
+        int check, unlock;
+        bool stays;
+    } locks[] = {
+        {"live", [](const std::string &lock, std::optional<BoardLock> *live) { live->emplace(lock.c_str()); },
+         "by a post or zt-admin that runs", "", "note: lock/zt.lck: held since", 0, 1, true},
+        {"dead",
+         [](const std::string &lock, std::optional<BoardLock> *) {
+             if (fork() == 0) {
+                 const BoardLock held(lock.c_str());
+                 _exit(0);
+             }
+             int status;
+             wait(&status);
+         },
+         "by a run that died: the next post takes it over", "", "note: lock/zt.lck: taken since", 0, 0, false},
+        {"unknown", [](const std::string &lock, std::optional<BoardLock> *) { zt_test::MakeDir(lock); },
+         "by a program other than zt", "lock/zt.lck: taken since", "", 1, 1, true},
+    };
+    for (const auto &l : locks) {
+        SCOPED_TRACE(l.name);
+        const Board board;
+        const std::string lock = board / LOCK_DIR;
+        std::optional<BoardLock> live;
+        l.take(lock, &live);
+        const auto status = RunAdmin({"status", board.dir});
+        EXPECT_TRUE(Contains(status.out, l.status)) << status.out;
+        const auto check = RunAdmin({"check", board.dir});
+        EXPECT_EQ(check.status, l.check) << check.out;
+        EXPECT_TRUE(Contains(check.out, l.check_out)) << check.out;
+        EXPECT_TRUE(Contains(check.err, l.check_err)) << check.err;
+        const auto unlock = RunAdmin({"unlock", board.dir});
+        EXPECT_EQ(unlock.status, l.unlock) << unlock.err;
+        EXPECT_EQ(zt_test::Exists(lock), l.stays);
+        if (std::string(l.name) == "live") {
+            EXPECT_EQ(RunAdmin({"unlock", board.dir, "--force"}).status, 1);  // not even forced
+        }
+    }
+}
+
+// The rate: init's default, shown and set, 0 turning it off; status shows the addresses that
+// wait; a board without the file gets one when a rate is set.
+TEST(AdminRate, ShowsAndSetsIt)
+{
+    const Board board;
+    auto run = RunAdmin({"rate", board.dir});
+    EXPECT_EQ(run.out, "rate         6 posts a minute from one address (12 from its /48), 60 on "
+                       "the whole board; 0 posts in the last minute, from 0 addresses\n");
+    const std::string body = zt_test::FormBody({{"four", "abcdefgh"}, {"prev", "0"}, {"namae", "a"}});
+    EXPECT_EQ(board.Post(body, "2001:db8::1").status, 0);
+    run = RunAdmin({"rate", board.dir, "1", "--board", "0"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "1 post a minute from one address (2 from its /48), no ceiling on the board; "
+                                  "1 post in the last minute, from 1 address; 2001:db8::/64 waits "))
+        << run.out;
+    EXPECT_EQ(ReadFile(board / RATE_FILE).substr(0, RATE_HEADER_BYTES), "zt-rate 0001 0000\n");
+    EXPECT_TRUE(Contains(RunAdmin({"status", board.dir}).out, "2001:db8::/64 waits "));
+    EXPECT_EQ(RunAdmin({"rate", board.dir, "0"}).status, 0);
+    EXPECT_TRUE(Contains(RunAdmin({"rate", board.dir}).out, "rate         off: every post is taken"));
+    for (const std::vector<std::string> &wrong : {std::vector<std::string>{"31"}, {"x"}, {"1", "--board", "601"}})
+        EXPECT_EQ(RunAdmin([&] {
+                      std::vector<std::string> a = {"rate", board.dir};
+                      a.insert(a.end(), wrong.begin(), wrong.end());
+                      return a;
+                  }())
+                      .status,
+                  2);
+    std::remove((board / RATE_FILE).c_str());
+    EXPECT_TRUE(Contains(RunAdmin({"status", board.dir}).out, "rate         none: every post is taken"));
+    EXPECT_EQ(RunAdmin({"check", board.dir}).status, 0);
+    EXPECT_EQ(RunAdmin({"rate", board.dir, "2", "--board", "100"}).status, 0);
+    EXPECT_EQ(ReadFile(board / RATE_FILE).size(), RATE_HEADER_BYTES + std::size_t{100} * RATE_SLOT_BYTES);
+    zt_test::WriteFile(board / RATE_FILE, "zt-rate 0002 0100\n");
+    run = RunAdmin({"check", board.dir});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.out, "zt/zt-rate.txt: 18 bytes, not the 4418 that its setting needs")) << run.out;
+}
+
+// Run as root, zt-admin becomes the owner of the board's zt/ before it touches anything, so
+// that what it creates is the web server's user's, as the posts need it.
+TEST(AdminAsRoot, BecomesTheBoardsOwner)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root changes its user";
+    const Board board;
+    ASSERT_EQ(chmod(board.root.path().c_str(), 0755), 0);
+    constexpr uid_t NOBODY = 65534;
+    for (const char *dir : {"zt", "lock"}) {
+        ASSERT_EQ(chown((board / dir).c_str(), NOBODY, NOBODY), 0);
+        for (const auto &entry : std::filesystem::directory_iterator(board / dir))
+            ASSERT_EQ(lchown(entry.path().c_str(), NOBODY, NOBODY), 0);
+    }
+    std::remove((board / RATE_FILE).c_str());
+    EXPECT_EQ(RunAdmin({"rate", board.dir, "3"}).status, 0);
+    EXPECT_EQ(RunAdmin({"theme", board.dir, "春"}).status, 0);
+    for (const char *file : {RATE_FILE, THEME_FILE}) {
+        struct stat st;
+        ASSERT_EQ(stat((board / file).c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, NOBODY) << file;
+    }
+    // A link in zt/'s place is refused before anything is touched.
+    const std::string zt = board / "zt", moved = board / "zt.real";
+    ASSERT_EQ(rename(zt.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(symlink(moved.c_str(), zt.c_str()), 0);
+    const auto run = RunAdmin({"theme", board.dir, "--clear"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(zt_test::Exists(moved + "/zt-theme.txt"));
 }
 
 TEST(AdminExport, PrintsTheTextAsUtf8PageByPage)
@@ -403,11 +530,12 @@ TEST(AdminResize, KeepsTheNewestRecordsThatFit)
     const auto too_small = RunAdmin({"resize", board.dir, "--log-bytes", std::to_string(smallest - 1)});
     EXPECT_EQ(too_small.status, 1);
     EXPECT_TRUE(Contains(too_small.err, "zt/zt-com1.htm can make records of 1075 bytes")) << too_small.err;
-    zt_test::MakeDir(board / LOCK_DIR);
-    const auto locked = RunAdmin({"resize", board.dir, "--log-bytes", "20000"});
-    EXPECT_EQ(locked.status, 1);
-    EXPECT_TRUE(Contains(locked.err, "the board is busy")) << locked.err;
-    ASSERT_EQ(rmdir((board / LOCK_DIR).c_str()), 0);
+    {
+        const BoardLock post((board / LOCK_DIR).c_str());  // as a post that runs holds it
+        const auto locked = RunAdmin({"resize", board.dir, "--log-bytes", "20000"});
+        EXPECT_EQ(locked.status, 1);
+        EXPECT_TRUE(Contains(locked.err, "the board is busy")) << locked.err;
+    }
     EXPECT_EQ(snapshot(), unchanged);
     EXPECT_EQ(RunAdmin({"resize", board.dir}).status, 2);
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
-#include "directory.h"
 #include "path.h"
 
 namespace {
@@ -25,20 +24,6 @@ TEST(Path, TooLongIsRefusedAsTheEmptyPath)
     EXPECT_EQ(std::string(Tolvak_Path("%s", fits.c_str())), fits);
     EXPECT_STREQ(Tolvak_Path("%s", (fits + "b").c_str()), "");
     EXPECT_STREQ(Tolvak_Path("%s", "x"), "x");
-}
-
-TEST(DirectoryOperations, ReportOnlySuccessOrFailure)
-{
-    zt_test::TempDir dir;
-    const std::string lock = dir / "zt.lck";
-    EXPECT_EQ(Tolvak_MakeDir(lock.c_str()), 0);
-    EXPECT_EQ(Tolvak_MakeDir(lock.c_str()), -1);
-    EXPECT_EQ(Tolvak_RemoveDir(lock.c_str()), 0);
-    EXPECT_EQ(Tolvak_RemoveDir(lock.c_str()), -1);
-    EXPECT_EQ(Tolvak_MakeDir((dir / "missing/zt.lck").c_str()), -1);
-    zt_test::WriteFile(dir / "file", "x");
-    EXPECT_EQ(Tolvak_MakeDir((dir / "file").c_str()), -1);
-    EXPECT_EQ(Tolvak_RemoveDir((dir / "file").c_str()), -1);
 }
 
 }  // namespace

@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "post_rate.h"
 #include "real_board.h"
 
 using zt_hard::PostFields;
@@ -122,6 +124,15 @@ TEST_F(Html, EveryPageOfTheDefaultTemplatesAfterRealPosts)
          [&] { rename((board / "zt/zt-text.txt").c_str(), (board / "text").c_str()); },
          [&] { rename((board / "text").c_str(), (board / "zt/zt-text.txt").c_str()); }},
         {-12, zt_test::FormBody(PostFields(unit, "8", name)), "127.0.3.12", {}, {}},
+        {-13, zt_test::FormBody(PostFields(unit, prev, name)), "127.0.3.13",
+         [&] {
+             rename((board / "zt/zt-rate.txt").c_str(), (board / "rate").c_str());
+             std::string rate(rate_file_bytes({1, 0}), '\0');
+             format_rate_file(rate.data(), {1, 0});
+             format_rate_slot(rate.data() + RATE_HEADER_BYTES, {time(nullptr), address_key("127.0.3.13")});
+             zt_test::WriteFile(board / "zt/zt-rate.txt", rate);
+         },
+         [&] { rename((board / "rate").c_str(), (board / "zt/zt-rate.txt").c_str()); }},
     };
     for (const auto &e : errors) {
         if (e.before)

@@ -238,7 +238,7 @@ TEST(Http, NothingButTheProgramsIsServed)
         }
     }
     closedir(zt);
-    EXPECT_EQ(files, 3 + 8 + 8 + 3);  // templates, logs, text, theme, last poster
+    EXPECT_EQ(files, 3 + 8 + 8 + 4);  // templates, logs, text, theme, last poster, rate
     for (const char *spelling :
          {"/zt%2Fzt-jti.txt", "/%7At/zt-jti.txt", "/zt/zt-jti%2Etxt", "/./zt/zt-jti.txt",
           "//zt/zt-jti.txt", "/zt-view/../zt/zt-jti.txt", "/zt-view/%2e%2e/zt/zt-jti.txt",

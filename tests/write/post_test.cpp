@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -26,6 +27,8 @@
 #include "board_files.h"
 #include "board_lock.h"
 #include "commentlog.h"
+#include "post.h"
+#include "post_rate.h"
 
 using namespace std::string_literals;
 using zt_test::Environment;
@@ -36,13 +39,14 @@ namespace {
 
 const std::string header = "Content-type: text/html\n\n";
 
-// The head, the directive of callback 0, twelve error lines (the first shows a field), the
-// 0x02 and a completion part that shows the tail and the name.
-std::string write_page()
+// The head, the directive of callback 0, an error line for each code (the first shows a field,
+// the rate's the seconds to wait), the 0x02 and a completion part that shows the tail and the
+// name. A page made before the rate has twelve error lines.
+std::string write_page(int lines = -POST_LAST)
 {
     std::string page = "<p>head \x01(0) rest of the directive's line\nE1 \x01{four}\n";
-    for (int line = 2; line <= 12; line++)
-        page += "E"s + std::to_string(line) + "\n";
+    for (int line = 2; line <= lines; line++)
+        page += "E"s + std::to_string(line) + (line == -POST_TOO_FAST ? " \x01(2)s\n" : "\n");
     return page + "\x02OK [\x01(1)] \x01{namae}\n";
 }
 
@@ -172,6 +176,15 @@ INSTANTIATE_TEST_SUITE_P(Codes, Refusals, testing::Values(
             fields(unit, "0", "a"), "10.0.0.2", -6, ""},
     Refusal{"same address", [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n10.0.0.1\n"); },
             fields(unit, "0", "a"), "10.0.0.1", -7, ""},
+    Refusal{"an address of the same IPv6 /64",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n2001:db8:1:2::5\n"); },
+            fields(unit, "0", "a"), "2001:db8:1:2:ffff:ffff:ffff:ffff", -7, ""},
+    Refusal{"an IPv4 address after its IPv4-mapped form",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n::ffff:10.0.0.1\n"); },
+            fields(unit, "0", "a"), "10.0.0.1", -7, ""},
+    Refusal{"an IPv4-mapped address after its IPv4 form",
+            [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", "b\n10.0.0.1\n"); },
+            fields(unit, "0", "a"), "::FFFF:10.0.0.1", -7, ""},
     Refusal{"no last-poster file", [](const auto &dir) { no_file(dir, "zt/zt-jti.txt"); },
             {{"four", unit}, {"prev", "0"}}, nullptr, -8, ""},
     Refusal{"no name", {}, {{"four", unit}, {"prev", "0"}}, "10.0.0.1", -9, ""},
@@ -201,6 +214,72 @@ INSTANTIATE_TEST_SUITE_P(Codes, Refusals, testing::Values(
     Refusal{"empty last-poster file and an empty name",
             [](const auto &dir) { WriteFile(dir / "zt/zt-jti.txt", ""); },
             fields(unit, "0", ""), "10.0.0.1", -6, ""}), zt_test::CaseName{});
+
+// Another /64 of the same /48 is another poster's; the last-poster file keeps the address
+// whole.
+TEST_F(PostBoard, AnotherSixtyFourIsAnotherPoster)
+{
+    WriteFile(dir / "zt/zt-jti.txt", "b\n2001:db8:1:2::5\n");
+    EXPECT_EQ(post(fields(unit, "0", "a"), "2001:db8:1:3::5").status, 0);
+    EXPECT_EQ(ReadFile(dir / "zt/zt-jti.txt"), "a\n2001:db8:1:3::5\n");
+}
+
+// A rate file of setting whose slots hold posts from these addresses, so many seconds ago.
+void write_rate(const zt_test::TempDir &dir, RateSetting setting,
+                const std::vector<std::pair<const char *, int>> &posts)
+{
+    std::string file(rate_file_bytes(setting), '\0');
+    format_rate_file(file.data(), setting);
+    const std::int64_t now = time(nullptr);
+    for (std::size_t i = 0; i < posts.size(); i++)
+        format_rate_slot(file.data() + RATE_HEADER_BYTES + i * RATE_SLOT_BYTES,
+                         {now - posts[i].second, address_key(posts[i].first)});
+    WriteFile(dir / "zt/zt-rate.txt", file);
+}
+
+// A post beyond its address's allowance is refused with the seconds until the oldest of its
+// posts is a minute old, also when it only asks for a check, and changes nothing; a page made
+// before the rate shows the busy line instead. Another address posts, and its post is
+// remembered in a free slot.
+TEST_F(PostBoard, RateRefusesWithTheSecondsToWait)
+{
+    write_rate(dir, {2, 0}, {{"10.0.0.1", 20}, {"10.0.0.1", 10}, {"10.0.0.2", 70}});
+    const Snapshot before = snapshot();
+    for (const Fields &f : {fields(unit, "0", "a"), Fields{{"four", unit}, {"prev", "0"}, {"namae", "a"}, {"confirm", ""}}}) {
+        const std::string out = post(f, "10.0.0.1").out;
+        EXPECT_TRUE(out == header + "<p>head E13 40s<hr></body></html>\n" ||
+                    out == header + "<p>head E13 39s<hr></body></html>\n")
+            << out;
+    }
+    WriteFile(dir / "zt/zt-write.htm", write_page(-POST_LAST_BEFORE_RATE));
+    EXPECT_EQ(post(fields(unit, "0", "a"), "::ffff:10.0.0.1").out, error_response(POST_BUSY));
+    WriteFile(dir / "zt/zt-write.htm", write_page());
+    EXPECT_EQ(snapshot(), before);
+
+    EXPECT_EQ(post(fields(unit, "0", "b"), "10.0.0.2").status, 0);
+    const std::string rate = ReadFile(dir / "zt/zt-rate.txt");
+    RatePost slot;
+    ASSERT_TRUE(read_rate_slot(std::string_view(rate).substr(RATE_HEADER_BYTES + 2 * RATE_SLOT_BYTES, RATE_SLOT_BYTES), &slot));
+    EXPECT_EQ(slot.key, address_key("10.0.0.2"));
+    EXPECT_LE(time(nullptr) - slot.second, 1);
+}
+
+// A board without the rate file, or with a rate of 0, or with a file that is no rate file,
+// takes posts as before the rate; a rate of 0 remembers none.
+TEST_F(PostBoard, NoRateTakesEveryPost)
+{
+    for (const char *file : {"", "zt-rate 0000 0000\n", "garbage"}) {
+        if (*file)
+            WriteFile(dir / "zt/zt-rate.txt", file);
+        for (int i = 0; i < 8; i++) {
+            const std::string prev = std::to_string(text().size());
+            EXPECT_EQ(post(fields(unit, prev, "p" + std::to_string(i % 2)), i % 2 ? "10.0.0.1" : "10.0.0.2").status, 0);
+        }
+        if (*file) {
+            EXPECT_EQ(ReadFile(dir / "zt/zt-rate.txt"), file);
+        }
+    }
+}
 
 TEST_F(PostBoard, AcceptedPostChangesExactlyTheTextTheLastPosterAndOneRecordPerLog)
 {
