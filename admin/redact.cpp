@@ -63,7 +63,7 @@ int redact_command(const Arguments &arguments)
     for (const Range &range : ranges)
         for (long long n = range.first; n <= range.last; n++) {
             const std::int64_t offset = (n - 1) * UNIT_BYTES;
-            if (!rewrite_unit(text.fd(), BLANK_UNIT.data(), offset)) {
+            if (write_at(text.fd(), BLANK_UNIT.data(), UNIT_BYTES, offset) != UNIT_BYTES) {
                 message("cannot write post %lld into %s: %s", n, TEXT_FILE, strerror(errno));
                 return EXIT_FAILED;
             }

@@ -38,24 +38,53 @@ BoardFile::~BoardFile()
         (void)close(fd);
 }
 
+std::size_t read_from_start(int fd, char *bytes, std::size_t n, int *error)
+{
+    std::size_t got = 0;
+    *error = 0;
+    while (got < n) {
+        const ssize_t k = pread(fd, bytes + got, n - got, static_cast<off_t>(got));
+        if (k > 0) {
+            got += static_cast<std::size_t>(k);
+        } else if (k == 0) {
+            break;  // the file is shorter now
+        } else if (errno != EINTR) {
+            *error = errno;
+            break;
+        }
+    }
+    return got;
+}
+
+std::size_t write_at(int fd, const char *bytes, std::size_t n, std::int64_t offset)
+{
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t k = pwrite(fd, bytes + done, n - done, offset + static_cast<off_t>(done));
+        if (k > 0) {
+            done += static_cast<std::size_t>(k);
+        } else if (k == 0) {
+            errno = ENOSPC;
+            break;
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    return done;
+}
+
 char *read_board_file(const char *path, std::size_t *n)
 {
     std::int64_t size;
     const BoardFile file(open_board_file(path, O_RDONLY, &size));
     const std::size_t want = file.fd < 0 ? 0 : static_cast<std::size_t>(size);
     char *bytes = file.fd < 0 ? nullptr : static_cast<char *>(malloc(want > 0 ? want : 1));
-    for (*n = 0; bytes && *n < want;) {
-        const ssize_t k = pread(file.fd, bytes + *n, want - *n, static_cast<off_t>(*n));
-        if (k > 0) {
-            *n += static_cast<std::size_t>(k);
-        } else if (k == 0) {
-            break;  // the file is shorter now
-        } else if (errno != EINTR) {
-            free(bytes);
-            return nullptr;
-        }
-    }
-    return bytes;
+    int error = 0;
+    *n = bytes ? read_from_start(file.fd, bytes, want, &error) : 0;
+    if (error == 0)
+        return bytes;
+    free(bytes);
+    return nullptr;
 }
 
 std::int64_t text_size(const char *path)
@@ -96,28 +125,6 @@ void write_text_page(const char *path, std::int64_t index, FILE *out)
         write_range(text.fd, index * TEXT_PAGE_BYTES, TEXT_PAGE_BYTES, out);
 }
 
-// Writes a unit at offset; the bytes stored.
-static std::int64_t write_unit(int fd, const char *unit, std::int64_t offset)
-{
-    std::int64_t stored = 0;
-    while (stored < UNIT_BYTES) {
-        const ssize_t k = pwrite(fd, unit + stored, static_cast<std::size_t>(UNIT_BYTES - stored),
-                                 offset + stored);
-        if (k > 0)
-            stored += k;
-        else if (k < 0 && errno == EINTR)
-            continue;
-        else
-            break;
-    }
-    return stored;
-}
-
-bool rewrite_unit(int fd, const char *unit, std::int64_t offset)
-{
-    return write_unit(fd, unit, offset) == UNIT_BYTES;
-}
-
 bool cut_text(int fd, std::int64_t size)
 {
     int cut;
@@ -129,7 +136,7 @@ bool cut_text(int fd, std::int64_t size)
 
 bool append_unit(int fd, const char *unit, std::int64_t size)
 {
-    const std::int64_t stored = write_unit(fd, unit, size);
+    const std::size_t stored = write_at(fd, unit, UNIT_BYTES, size);
     if (stored == UNIT_BYTES)
         return true;
     // What did get stored goes again. Should even that fail, the post is still refused: the
@@ -194,19 +201,7 @@ bool write_last_poster(const char *path, const char *name, const char *address)
     lines[name_bytes] = '\n';
     std::transform(address, address + length - name_bytes - 2, lines + name_bytes + 1, line_byte);
     lines[length - 1] = '\n';
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t k = pwrite(file.fd, lines + done, length - done, static_cast<off_t>(done));
-        if (k > 0)
-            done += static_cast<std::size_t>(k);
-        else if (k == 0 || errno != EINTR)
-            break;
-    }
+    const bool written = write_at(file.fd, lines, length, 0) == length;
     free(lines);
-    if (done < length)
-        return false;
-    while (ftruncate(file.fd, static_cast<off_t>(length)) != 0)
-        if (errno != EINTR)
-            return false;
-    return true;
+    return written && cut_text(file.fd, static_cast<std::int64_t>(length));
 }

@@ -131,6 +131,15 @@ struct BoardFile {
 
 
 
+// Reads up to n bytes from the start of fd into bytes, in as many reads as it takes: fewer at
+// the end of the file, or where a read fails, which leaves its errno in *error (else 0). The
+// bytes read.
+std::size_t read_from_start(int fd, char *bytes, std::size_t n, int *error);
+
+// Writes n bytes at offset of fd, in as many writes as it takes. The bytes written: fewer when
+// a write fails, with errno set (ENOSPC where one stores nothing).
+std::size_t write_at(int fd, const char *bytes, std::size_t n, std::int64_t offset);
+
 // The whole of the regular file at path in memory (malloc), its length in *n; null when it
 // cannot be opened or read, or there is no memory. The caller frees it.
 char *read_board_file(const char *path, std::size_t *n);
@@ -150,10 +159,6 @@ void write_text_page(const char *path, std::int64_t index, FILE *out);
 // A unit that zt-admin redact puts in the place of an abusive one: four full-width spaces,
 // so that the text keeps its size and every open form its prev.
 inline constexpr std::string_view BLANK_UNIT = "\x81\x40\x81\x40\x81\x40\x81\x40";
-
-// Replaces the unit at offset of the open text with unit (UNIT_BYTES), in place. True when
-// the whole unit is written; a unit written in part holds old bytes and new ones.
-bool rewrite_unit(int fd, const char *unit, std::int64_t offset);
 
 // Cuts the open text back to its first size bytes, as zt-admin rollback takes it back to
 // before a post. True when it is cut.

@@ -144,7 +144,6 @@ bool BoardLock::take()
             (void)rmdir(own);
             (void)close(fd_);
             fd_ = fd;
-            taken_over_ = true;
             return true;
         } else {
             holder_ = LOCK_FREE;  // released meanwhile: try the rename again

@@ -52,8 +52,6 @@ public:
     BoardLock &operator=(const BoardLock &) = delete;
 
     bool held() const { return fd_ >= 0; }
-    // Held, and taken over from a holder that died.
-    bool taken_over() const { return taken_over_; }
     // Not held: LOCK_LIVE or LOCK_UNKNOWN when a holder has it, LOCK_FREE when the lock could
     // not be made (lock/ missing, no permission: error() tells the errno).
     LockHolder holder() const { return holder_; }
@@ -65,7 +63,6 @@ private:
 
     char path_[PATH_MAX];
     int fd_ = -1;  // the lock directory, flocked, while held
-    bool taken_over_ = false;
     LockHolder holder_ = LOCK_FREE;
     int error_ = 0;
     sigset_t saved_;

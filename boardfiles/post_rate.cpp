@@ -149,17 +149,7 @@ PostRate::PostRate(const char *path)
         return;
     }
     const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(size, MOST_FILE_BYTES));
-    while (size_ < want) {
-        const ssize_t k = pread(fd_, file_bytes + size_, want - size_, static_cast<off_t>(size_));
-        if (k > 0)
-            size_ += static_cast<std::size_t>(k);
-        else if (k == 0)
-            break;  // the file is shorter now
-        else if (errno != EINTR) {
-            error_ = errno;
-            break;
-        }
-    }
+    size_ = read_from_start(fd_, file_bytes, want, &error_);
 }
 
 PostRate::~PostRate()
@@ -188,12 +178,5 @@ bool PostRate::remember()
     char slot[RATE_SLOT_BYTES];
     format_rate_slot(slot, post_);
     const off_t at = RATE_HEADER_BYTES + static_cast<off_t>(verdict_.slot) * RATE_SLOT_BYTES;
-    ssize_t k;
-    while ((k = pwrite(fd_, slot, sizeof slot, at)) < 0 && errno == EINTR) {
-    }
-    if (k == static_cast<ssize_t>(sizeof slot))
-        return true;
-    if (k >= 0)
-        errno = ENOSPC;
-    return false;
+    return write_at(fd_, slot, sizeof slot, at) == sizeof slot;
 }
