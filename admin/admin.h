@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -137,9 +138,13 @@ bool read_whole_file(const std::string &path, std::string *bytes);
 // The bytes of an empty comment log of that size: both offsets at its end, NUL bytes below.
 std::string empty_comment_log(long long bytes);
 
-// Puts bytes in place as the file path: written beside it and renamed over it, so that a
-// reader sees the old file or the new one, never a part. False, with *problem, on failure.
-bool replace_file(const std::string &path, std::string_view bytes, std::string *problem);
+// Puts bytes in place as the file path: written beside it (given like's owner and mode, as
+// write_new_file does), then, where add is given, added to by add through the name it is
+// written under, and renamed over path, so that a reader sees the old file or the new one,
+// never a part. False, with *problem, on failure (add's with errno set): the old file stays.
+bool replace_file(const std::string &path, std::string_view bytes, std::string *problem,
+                  const struct stat *like = nullptr,
+                  const std::function<bool(const std::string &)> &add = {});
 
 // Whether lock is held; otherwise says why not (a holder that runs, one of unknown origin, or
 // the errno of the lock that could not be made) and that nothing was changed.

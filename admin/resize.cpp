@@ -6,13 +6,6 @@
 // beside the old one, given its owner and mode (the web server's user writes it), and renamed
 // over it, so that a page being shown reads the old log or the new one, and a failure leaves
 // the old one in place.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "admin.h"
 #include "log_size.h"
 #include "template_check.h"
@@ -41,25 +34,15 @@ bool resize_log(const std::string &dir, int digit, long long size, std::string *
         if (room < 0)
             break;
     }
-    const std::string temporary = path + ".new";
-    (void)unlink(temporary.c_str());  // left behind by a run that died; mostly there is none
-    bool written = write_new_file(temporary, empty_comment_log(size), problem, &old);
-    if (written) {
-        written = CommentLog_Open(temporary.c_str()) == 0;
+    const auto append = [&](const std::string &temporary) {
+        bool written = CommentLog_Open(temporary.c_str()) == 0;
         for (std::size_t i = kept; written && i-- > 0;)  // oldest first
             written = CommentLog_Append(records[i].data(), records[i].size()) == 0;
         CommentLog_Close();
-        if (!written)
-            *problem = "cannot write " + temporary + ": " + strerror(errno);
-    }
-    if (written && rename(temporary.c_str(), path.c_str()) != 0) {
-        *problem = "cannot put in place " + path + ": " + strerror(errno);
-        written = false;
-    }
-    if (!written) {
-        (void)unlink(temporary.c_str());
+        return written;
+    };
+    if (!replace_file(path, empty_comment_log(size), problem, &old, append))
         return false;
-    }
     printf("%s: %lld bytes, %s of %zu kept\n", comment_log_name(digit).c_str(), size,
            count(static_cast<long long>(kept), "record").c_str(), records.size());
     return true;

@@ -1,8 +1,4 @@
 // zt-admin rollback: takes the text back to before a post, under the posting lock.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "admin.h"
 #include "post.h"
 #include "post_records.h"

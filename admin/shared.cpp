@@ -148,18 +148,23 @@ std::string empty_comment_log(long long bytes)
     return log;
 }
 
-bool replace_file(const std::string &path, std::string_view bytes, std::string *problem)
+bool replace_file(const std::string &path, std::string_view bytes, std::string *problem,
+                  const struct stat *like, const std::function<bool(const std::string &)> &add)
 {
     const std::string temporary = path + ".new";
     (void)unlink(temporary.c_str());  // left behind by a run that died; mostly there is none
-    if (!write_new_file(temporary, bytes, problem))
-        return false;
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        *problem = "cannot put in place " + path + ": " + strerror(errno);
-        (void)unlink(temporary.c_str());  // the old file stays in place either way
-        return false;
+    bool placed = write_new_file(temporary, bytes, problem, like);
+    if (placed && add && !add(temporary)) {
+        *problem = "cannot write " + temporary + ": " + strerror(errno);
+        placed = false;
     }
-    return true;
+    if (placed && rename(temporary.c_str(), path.c_str()) != 0) {
+        *problem = "cannot put in place " + path + ": " + strerror(errno);
+        placed = false;
+    }
+    if (!placed)
+        (void)unlink(temporary.c_str());  // the old file stays in place either way
+    return placed;
 }
 
 bool become_board_owner(const std::string &dir)

@@ -6,13 +6,8 @@
 // Bytes that a URL carries as they are: letters, digits and ten marks.
 static constexpr std::array<bool, 256> url_plain = [] {
     std::array<bool, 256> plain{};
-    for (int c = '0'; c <= '9'; c++)
-        plain[c] = true;
-    for (int c = 'A'; c <= 'Z'; c++) {
-        plain[c] = true;
-        plain[c + 'a' - 'A'] = true;
-    }
-    for (unsigned char c : std::string_view("$-_@.!*(),"))
+    for (const unsigned char c : std::string_view("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                  "abcdefghijklmnopqrstuvwxyz$-_@.!*(),"))
         plain[c] = true;
     return plain;
 }();

@@ -1,6 +1,5 @@
 // Detection of the request's Japanese code and its conversion to the internal Shift_JIS, in
 // place in the request buffer that the intake built (see form.h for its layout).
-#include <cstddef>
 #include <cstring>
 
 #include "form.h"
@@ -253,15 +252,10 @@ void convert_sjis(unsigned char *s, const unsigned char *limit)
             w += 2;
             r++;
             extra--;
-        } else if (Tolvak_IsSjisLead(c) && r[1] != 0) {
-            const unsigned char t = r[1];
-            w[0] = static_cast<unsigned char>(c);
-            w[1] = t;
-            w += 2;
-            r += 2;
         } else {
-            *w++ = static_cast<unsigned char>(c);
-            r++;
+            *w++ = *r++;
+            if (Tolvak_IsSjisLead(c) && *r != 0)  // its trail byte along
+                *w++ = *r++;
         }
     }
 }

@@ -12,9 +12,6 @@
 extern std::int64_t page_count;
 extern std::int64_t page_index;
 
-// n taken modulo page_count, never negative.
-std::int64_t wrap_page_index(std::int64_t n);
-
 // Sets page_count from the text's size and page_index from the request's "wa".
 void choose_page();
 

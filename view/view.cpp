@@ -1,4 +1,3 @@
-#include "board_files.h"
 #include "commentlog.h"
 #include "path.h"
 #include "view.h"

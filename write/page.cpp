@@ -3,7 +3,6 @@
 #include "board_files.h"
 #include "page.h"
 #include "path.h"
-#include "post.h"
 
 // The tail of the current page that the completion part shows: two units at most.
 static constexpr std::int64_t TAIL_BYTES = 2 * UNIT_BYTES;
