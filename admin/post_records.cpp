@@ -47,38 +47,20 @@ void cut_text()
     reader.cut = reader.size;
 }
 
-const char *tag(char kind, const char *name)
+// Every field ('F') and variable ('E') is present, so that sections on namae, four and prev,
+// which a post that adds records always has, are read as the post expanded them.
+template <char kind>
+const char *find(const char *name)
 {
     snprintf(reader.tag, sizeof reader.tag, "%c%s", kind, name);
     return reader.tag;
 }
 
-// Every field and variable is present, so that sections on namae, four and prev, which a post
-// that adds records always has, are read as the post expanded them.
-const char *find_field(const char *name)
-{
-    return tag('F', name);
-}
-
-const char *find_environment(const char *name)
-{
-    return tag('E', name);
-}
-
-void note_value(const char *value, bool url)
+template <bool url>
+void note_value(const char *value, FILE *)
 {
     cut_text();
     reader.pieces.push_back({value[0] == 'F' ? Part::field : Part::environment, url, value + 1, 0});
-}
-
-void note_url(const char *value, FILE *)
-{
-    note_value(value, true);
-}
-
-void note_html(const char *value, FILE *)
-{
-    note_value(value, false);
 }
 
 template <int n>
@@ -88,8 +70,8 @@ void note_callback(Tolvak_TemplateStream *, FILE *)
     reader.pieces.push_back({Part::callback, false, {}, n});
 }
 
-constexpr Tolvak_TemplateVariant piece_reading = {find_field, find_environment, note_url,
-                                                  note_html, '\0', true};
+constexpr Tolvak_TemplateVariant piece_reading = {find<'F'>, find<'E'>, note_value<true>,
+                                                  note_value<false>, '\0', true};
 constexpr Tolvak_PageCallback piece_callbacks[] = {note_callback<0>, note_callback<1>};
 static_assert(std::size(piece_callbacks) == comment_callbacks.size(), "one per record callback");
 
@@ -466,15 +448,14 @@ void print_blanking(const std::vector<LogBlanking> &logs)
     for (std::size_t i = 0; i < logs.size(); i++) {
         const LogBlanking &log = logs[i];
         std::string said;
-        const auto add = [&said](long long n, const std::string &what) {
+        const auto add = [&said](long long n, const char *what) {
             if (n > 0)
-                said += (said.empty() ? "" : ", ") + what;
+                said += (said.empty() ? "" : ", ") + count(n, "record") + " " + what;
         };
-        add(log.blanked, count(log.blanked, "record") + " blanked");
-        add(log.blank, format("%s blank already", count(log.blank, "record").c_str()));
-        add(log.unfit, format("%s left as they are: they fit their template in no one way",
-                              count(log.unfit, "record").c_str()));
-        add(log.failed, format("%s could not be written", count(log.failed, "record").c_str()));
+        add(log.blanked, "blanked");
+        add(log.blank, "blank already");
+        add(log.unfit, "left as they are: they fit their template in no one way");
+        add(log.failed, "could not be written");
         if (!log.skipped.empty())
             said = log.skipped + ": its records were left as they are";
         else if (said.empty())

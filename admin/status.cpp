@@ -92,8 +92,8 @@ void status_logs(const std::string &dir)
                    digit, log.size,
                    log.header == COMMENT_HEADER_UNREADABLE ? "unreadable" : "out of range");
         else
-            printf("log %d        %lld bytes, %zu record%s\n", digit, log.size, records.size(),
-                   records.size() == 1 ? "" : "s");
+            printf("log %d        %lld bytes, %s\n", digit, log.size,
+                   count(static_cast<long long>(records.size()), "record").c_str());
         if (const std::string warning = log_size_warning(dir, digit, log.size); !warning.empty())
             printf("             warning: this log %s\n", warning.c_str());
     }
@@ -111,7 +111,7 @@ void status_templates(const std::string &dir)
             printf("template     %s missing: %s\n", name.c_str(), without_template(kind));
             continue;
         }
-        const auto problems = check_template(kind, bytes);
+        const auto problems = read_template(kind, bytes).problems;
         for (const auto &problem : problems)
             printf("template     %s %s\n", name.c_str(), problem.c_str());
         sound += problems.empty();

@@ -20,8 +20,7 @@ namespace {
 // The reading in progress. The engine's listener and callbacks are plain functions, so it is
 // module state, set up by read_template for one template at a time.
 struct Reading {
-    TemplateUse use;
-    std::span<const Tolvak_CallbackContract> callbacks;  // those that can be called here
+    TemplateUse use;          // use.contract: the callbacks that can be called here
     const char *begin;        // the template's bytes
     bool in_line;             // reading one of the lines that a callback reads
     long long callback;       // the number of the callback directive read last
@@ -90,11 +89,8 @@ void listen(const Tolvak_TemplateNote &note)
         break;
     case Tolvak_TemplateEvent::name: {
         // The directive, by the delimiter that should close its name.
-        const char *directive = note.value == '}'   ? "{"
-                                : note.value == ']' ? "["
-                                : note.value == '%' ? "%"
-                                : note.value == '/' ? "/"
-                                                    : "|";
+        const char directive[] = {
+            note.value == '}' ? '{' : note.value == ']' ? '[' : static_cast<char>(note.value), '\0'};
         const long long length = note.to - note.from;
         if (note.byte == EOF)
             problem(note.from, "'%s' directive not closed", directive);
@@ -112,7 +108,7 @@ void listen(const Tolvak_TemplateNote &note)
         break;
     case Tolvak_TemplateEvent::callback: {
         const long long n = note.value;
-        const auto count = static_cast<long long>(reading.callbacks.size());
+        const auto count = static_cast<long long>(reading.use.contract.size());
         reading.callback = n;
         reading.callback_depth = note.depth;
         if (!reading.in_line)
@@ -125,7 +121,7 @@ void listen(const Tolvak_TemplateNote &note)
             else
                 problem(note.from, "callback %lld: this template's program has callbacks 0 to %lld",
                         n, count - 1);
-        } else if (const auto &c = reading.callbacks[n]; c.argument == Tolvak_Argument::lines) {
+        } else if (const auto &c = reading.use.contract[n]; c.argument == Tolvak_Argument::lines) {
             if (++reading.once_directives > 1)
                 problem(note.from, "callback %lld reads the %ss after it and may stand only once",
                         n, c.what);
@@ -183,7 +179,7 @@ void read_lines(const Tolvak_TemplateStream *in, const Tolvak_CallbackContract &
                 n);
         return;
     }
-    const std::vector<Tolvak_PageCallback> callbacks(reading.callbacks.size(), read_callback);
+    const std::vector<Tolvak_PageCallback> callbacks(reading.use.contract.size(), read_callback);
     int k = 0;
     for (; k < c.high && pieces.next != pieces.end && *pieces.next != TOLVAK_SECTION_END; k++) {
         const char *line = pieces.next;
@@ -206,7 +202,7 @@ void read_lines(const Tolvak_TemplateStream *in, const Tolvak_CallbackContract &
 void read_callback(Tolvak_TemplateStream *in, FILE *)
 {
     const long long n = reading.callback;
-    const Tolvak_CallbackContract &c = reading.callbacks[n];
+    const Tolvak_CallbackContract &c = reading.use.contract[n];
     const char *at = in->next;
     switch (c.argument) {
     case Tolvak_Argument::none:
@@ -333,7 +329,6 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes)
 {
     reading = {};
     reading.use = template_use(kind);
-    reading.callbacks = reading.use.contract;
     // Bytes that the programs drop, or at which they stop reading.
     reading.begin = bytes.data();
     for (const char &c : bytes)
@@ -349,21 +344,16 @@ TemplateReading read_template(TemplateKind kind, std::string_view bytes)
         reading.result.problems.push_back("cannot be checked: /dev/null cannot be opened");
         return std::move(reading.result);
     }
-    const std::vector<Tolvak_PageCallback> table(reading.callbacks.size(), read_callback);
+    const std::vector<Tolvak_PageCallback> table(reading.use.contract.size(), read_callback);
     Tolvak_ExpandWith(reading.use.full ? full_reading : query_reading, &in, sink, table,
                       reading.use.one_line ? '\n' : TOLVAK_TEMPLATE_END);
     (void)fclose(sink);
-    for (std::size_t n = 0; n < reading.callbacks.size(); n++)
-        if (reading.callbacks[n].argument == Tolvak_Argument::lines && reading.once_directives == 0)
+    for (std::size_t n = 0; n < reading.use.contract.size(); n++)
+        if (reading.use.contract[n].argument == Tolvak_Argument::lines && reading.once_directives == 0)
             problem(in.end, "no callback %zu: it must stand once, before its %ss", n,
-                    reading.callbacks[n].what);
+                    reading.use.contract[n].what);
     reading.begin = nullptr;
     return std::move(reading.result);
-}
-
-std::vector<std::string> check_template(TemplateKind kind, std::string_view bytes)
-{
-    return read_template(kind, bytes).problems;
 }
 
 LargestRecord largest_record(std::string_view bytes)

@@ -64,10 +64,8 @@ struct TemplateReading {
     std::vector<std::size_t> printed_controls;  // the 0x02 bytes that go out as text
 };
 
+// Reads the template bytes; its problems are empty when it is sound.
 TemplateReading read_template(TemplateKind kind, std::string_view bytes);
-
-// The faults found in the template bytes; empty when sound.
-std::vector<std::string> check_template(TemplateKind kind, std::string_view bytes);
 
 // The largest record that the record template bytes can add to its log, its 6 bytes of
 // framing included: the first line expanded by the engine as zt-write expands it, every

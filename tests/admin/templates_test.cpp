@@ -61,7 +61,7 @@ TEST(DefaultTemplates, AllElevenConvertAndAreSound)
         ASSERT_TRUE(template_to_board(t.source, &bytes, &problem)) << t.name << ": " << problem;
         TemplateKind kind;
         ASSERT_TRUE(template_kind(t.name, &kind)) << t.name;
-        for (const auto &fault : check_template(kind, bytes))
+        for (const auto &fault : read_template(kind, bytes).problems)
             ADD_FAILURE() << t.name << " " << fault;
     }
 }
@@ -272,7 +272,7 @@ TEST(TemplateCheck, FindsTheFaults)
         {TemplateKind::record, "␁/namae/1/#/␁{a#}#", "stands inside a directive of its own body"},
     };
     for (const auto &c : cases) {
-        const auto faults = check_template(c.kind, Board(c.source));
+        const auto faults = read_template(c.kind, Board(c.source)).problems;
         if (c.fault.empty()) {
             EXPECT_TRUE(faults.empty()) << c.source << ": " << faults[0];
             continue;
@@ -289,7 +289,7 @@ TEST(TemplateCheck, FindsTheFaults)
 TEST(TemplateCheck, FindsBytesThatEndOrVanish)
 {
     for (const char *bytes : {"a\x1A", "a\r\n", "a\xFF"}) {
-        const auto faults = check_template(TemplateKind::view_page, bytes);
+        const auto faults = read_template(TemplateKind::view_page, bytes).problems;
         ASSERT_EQ(faults.size(), 1u) << bytes;
         EXPECT_NE(faults[0].find("the programs drop it or stop reading there"), std::string::npos);
     }
