@@ -124,8 +124,11 @@ std::string board_path(const std::string &dir, std::string_view name);
 std::string comment_log_name(int digit);
 std::string record_template_name(int digit);
 
-// Writes a file that must not exist yet. False, with *problem, on failure.
-bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem);
+// Writes a file that must not exist yet; with like, gives it like's owner and mode first,
+// through the descriptor, so that nothing put in the file's place meanwhile gets them. False,
+// with *problem, on failure.
+bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem,
+                    const struct stat *like = nullptr);
 
 // Reads a whole file through the board-files module. False when it cannot be read or is no
 // regular file.
@@ -162,6 +165,16 @@ private:
 
 // "post 3 (page 1) \"あいうえ\"": the post at offset of text, for what a command says of it.
 std::string describe_post(std::string_view text, long long offset);
+
+// A record of the current comment log, as a walk meets it.
+struct LogRecord {
+    long long offset;     // where it begins: its length field
+    std::string content;  // as stored, without its LF
+    bool whole;           // its length field gives its length, and its LF ends it
+};
+
+// The records of the current comment log, newest first, as the board page lists them.
+std::vector<LogRecord> walk_comment_log();
 
 // The records of the comment log at path, newest first, exactly as the board page lists them
 // (a header that the page would replace is taken as the fresh one), each without its LF.

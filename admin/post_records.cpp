@@ -369,22 +369,6 @@ int read_record(const std::vector<Piece> &pieces, std::string_view record, std::
     return 1;
 }
 
-// A log's records whole, each with the offset of its length field.
-struct Record {
-    long long offset;
-    std::string content;
-    bool whole;
-};
-
-void collect(const CommentLog_Piece &piece, void *context)
-{
-    auto *records = static_cast<std::vector<Record> *>(context);
-    if (piece.first)
-        records->push_back({piece.offset, {}, false});
-    records->back().content.append(piece.bytes, piece.last ? piece.size - 1 : piece.size);
-    records->back().whole = piece.last;
-}
-
 // Blanks the posts' records in log digit, whose template's pieces are given.
 void blank_log(const std::string &path, const std::vector<Piece> &pieces, std::string_view text,
                std::span<const long long> offsets, LogBlanking *log)
@@ -400,9 +384,7 @@ void blank_log(const std::string &path, const std::vector<Piece> &pieces, std::s
         log->skipped = "its header cannot be read";
         return;
     }
-    std::vector<Record> records;
-    CommentLog_Walk(collect, &records);
-    for (const Record &record : records) {
+    for (const LogRecord &record : walk_comment_log()) {
         const long long offset = marked_offset(record.content);
         if (!record.whole || !std::binary_search(offsets.begin(), offsets.end(), offset) ||
             offset + UNIT_BYTES > static_cast<long long>(text.size()))

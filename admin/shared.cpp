@@ -9,13 +9,16 @@
 
 namespace {
 
-// Collects a walk's pieces into whole records, without their LFs.
+// Collects a walk's pieces into records.
 void collect(const CommentLog_Piece &piece, void *context)
 {
-    auto *records = static_cast<std::vector<std::string> *>(context);
+    auto *records = static_cast<std::vector<LogRecord> *>(context);
     if (piece.first)
-        records->emplace_back();
-    records->back().append(piece.bytes, piece.last ? piece.size - 1 : piece.size);
+        records->push_back({piece.offset, {}, false});
+    LogRecord &record = records->back();
+    record.content.append(piece.bytes, piece.last ? piece.size - 1 : piece.size);
+    record.whole = piece.last && piece.length == static_cast<long long>(record.content.size()) +
+                                                     COMMENT_RECORD_FRAME_BYTES;
 }
 
 std::string digit_name(const char *pattern, int digit)
@@ -109,14 +112,18 @@ std::string record_template_name(int digit)
     return digit_name(RECORD_TEMPLATE, digit);
 }
 
-bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem)
+bool write_new_file(const std::string &path, std::string_view bytes, std::string *problem,
+                    const struct stat *like)
 {
     FILE *file = fopen(path.c_str(), "wbxe");  // x: only a new file; e: closed on exec
     if (!file) {
         *problem = "cannot create " + path + ": " + strerror(errno);
         return false;
     }
-    const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int fd = fileno(file);
+    const bool written = (!like || (fchown(fd, like->st_uid, like->st_gid) == 0 &&
+                                    fchmod(fd, like->st_mode & 0777) == 0)) &&
+                         fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     if (fclose(file) != 0 || !written) {
         *problem = "cannot write " + path + ": " + strerror(errno);
         return false;
@@ -213,13 +220,21 @@ std::string describe_post(std::string_view text, long long offset)
                   sjis_to_utf8(text.substr(offset, UNIT_BYTES)).c_str());
 }
 
+std::vector<LogRecord> walk_comment_log()
+{
+    std::vector<LogRecord> records;
+    CommentLog_Walk(collect, &records);
+    return records;
+}
+
 bool list_comment_log(const std::string &path, std::vector<std::string> *records,
                       CommentLog_State *state)
 {
     records->clear();
     if (CommentLog_Inspect(path.c_str(), state) != 0)
         return false;
-    CommentLog_Walk(collect, records);
+    for (LogRecord &record : walk_comment_log())
+        records->push_back(std::move(record.content));
     CommentLog_Close();
     return true;
 }

@@ -326,7 +326,7 @@ std::int64_t whole_record(const char *p, const char *end)
 // Hands visit the whole records that lie one after the other from in's position in the
 // window, and moves in past them. previous marks them as the previous lap's.
 template <class Visit>
-void visit_whole_records(Reader &in, const Visit &visit, bool lengths, bool previous)
+void visit_whole_records(Reader &in, const Visit &visit, bool previous)
 {
     const std::int64_t n = in.run();  // may refill the window: before here()
     if (n == 0)
@@ -336,7 +336,7 @@ void visit_whole_records(Reader &in, const Visit &visit, bool lengths, bool prev
     const char *p = from;
     while (const std::int64_t length = whole_record(p, end)) {
         visit({p + LENGTH_FIELD_BYTES, static_cast<std::size_t>(length - LENGTH_FIELD_BYTES),
-               in.pos + (p - from), lengths ? length : -1, true, true, previous});
+               in.pos + (p - from), length, true, true, previous});
         p += length;
     }
     in.pos += p - from;
@@ -344,23 +344,21 @@ void visit_whole_records(Reader &in, const Visit &visit, bool lengths, bool prev
 
 // The walk over the current lap: the records from the head offset to the end of the file.
 // Each whole record is taken by its length; anything else is a line, less its first five
-// bytes. Lengths are not examined unless asked for.
+// bytes.
 template <class Visit>
-void walk_current_lap(std::int64_t size, const Visit &visit, bool lengths)
+void walk_current_lap(std::int64_t size, const Visit &visit)
 {
     Reader in{head, size};
     for (;;) {
-        visit_whole_records(in, visit, lengths, false);
+        visit_whole_records(in, visit, false);
         // A line that is no whole record, runs past the window or that the end of the file
         // cuts off.
         CommentLog_Piece piece{nullptr, 0, in.pos, -1, true, false, false};
-        if (lengths) {
-            char field[LENGTH_FIELD_BYTES];
-            for (char &c : field)
-                c = static_cast<char>(in.get());
-            piece.length = std::max(length_field(field), std::int64_t{-1});
-            in.pos = piece.offset;
-        }
+        char field[LENGTH_FIELD_BYTES];
+        for (char &c : field)
+            c = static_cast<char>(in.get());
+        piece.length = std::max(length_field(field), std::int64_t{-1});
+        in.pos = piece.offset;
         if (!skip(in, LENGTH_FIELD_BYTES) || !visit_line(in, piece, visit))
             return;
     }
@@ -377,7 +375,7 @@ void walk_previous_lap(std::int64_t size, const Visit &visit)
     const std::int64_t limit = head < size ? head : size;
     Reader in{old_head, limit};
     for (;;) {
-        visit_whole_records(in, visit, true, true);
+        visit_whole_records(in, visit, true);
         const std::int64_t start = in.pos;
         std::int64_t length;
         if (!read_hex(in, LENGTH_DIGITS, &length) || in.get() == EOF)
@@ -394,7 +392,7 @@ void walk_previous_lap(std::int64_t size, const Visit &visit)
 // The walk of the current log, written once for any visitor: the print's own is inlined
 // into it, and the function pointers of CommentLog_Walk are called through an adapter.
 template <class Visit>
-void walk(const Visit &visit, bool lengths)
+void walk(const Visit &visit)
 {
     if (!current)
         return;
@@ -408,7 +406,7 @@ void walk(const Visit &visit, bool lengths)
     const std::int64_t from = head < old_head ? head : old_head;
     if (from < size)
         (void)fill_window(from, size);
-    walk_current_lap(size, visit, lengths);
+    walk_current_lap(size, visit);
     // An empty current lap above a previous one is the header that a new lap writes before its
     // first record (see CommentLog_Print).
     if (head < size || old_head >= size)
@@ -535,7 +533,7 @@ int CommentLog_Append(const char *content, std::size_t n)
 
 void CommentLog_Walk(CommentLog_Visitor visit, void *context)
 {
-    walk([&](const CommentLog_Piece &piece) { visit(piece, context); }, false);
+    walk([&](const CommentLog_Piece &piece) { visit(piece, context); });
 }
 
 long long CommentLog_FirstFault(long long *length)
@@ -543,22 +541,20 @@ long long CommentLog_FirstFault(long long *length)
     // The record being read: where it begins, its length field and its bytes so far.
     std::int64_t next = head, field = -1, read = 0;
     bool whole = true, bad = false;
-    walk(
-        [&](const CommentLog_Piece &piece) {
-            if (piece.previous || bad)
-                return;
-            if (piece.first) {
-                field = piece.length;
-                read = LENGTH_FIELD_BYTES;
-            }
-            read += static_cast<std::int64_t>(piece.size);
-            whole = piece.last;
-            if (piece.last && (field < RECORD_FRAME_BYTES || read != field))
-                bad = true;
-            else if (piece.last)
-                next += field;
-        },
-        true);
+    walk([&](const CommentLog_Piece &piece) {
+        if (piece.previous || bad)
+            return;
+        if (piece.first) {
+            field = piece.length;
+            read = LENGTH_FIELD_BYTES;
+        }
+        read += static_cast<std::int64_t>(piece.size);
+        whole = piece.last;
+        if (piece.last && (field < RECORD_FRAME_BYTES || read != field))
+            bad = true;
+        else if (piece.last)
+            next += field;
+    });
     if (!bad && whole && next >= opened_size)
         return -1;
     *length = field >= RECORD_FRAME_BYTES ? field : -1;
@@ -572,18 +568,16 @@ void CommentLog_Print(FILE *out)
         fwrite_unlocked(gathered, 1, static_cast<std::size_t>(to - gathered), out);
         to = gathered;
     };
-    walk(
-        [&](const CommentLog_Piece &piece) {
-            if (piece.size > static_cast<std::size_t>(std::end(gathered) - to)) {
-                flush();
-                if (piece.size > sizeof gathered) {
-                    fwrite_unlocked(piece.bytes, 1, piece.size, out);
-                    return;
-                }
+    walk([&](const CommentLog_Piece &piece) {
+        if (piece.size > static_cast<std::size_t>(std::end(gathered) - to)) {
+            flush();
+            if (piece.size > sizeof gathered) {
+                fwrite_unlocked(piece.bytes, 1, piece.size, out);
+                return;
             }
-            to = static_cast<char *>(mempcpy(to, piece.bytes, piece.size));
-        },
-        false);
+        }
+        to = static_cast<char *>(mempcpy(to, piece.bytes, piece.size));
+    });
     if (to != gathered)
         flush();
 }

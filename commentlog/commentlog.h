@@ -100,8 +100,7 @@ struct CommentLog_Piece {
     const char *bytes;
     std::size_t size;
     long long offset;  // where the record begins: its length field
-    long long length;  // its length field's value where the walk reads it (the previous lap),
-                       // else -1
+    long long length;  // its length field's value, or -1 when it has none
     bool first;        // the record's first piece
     bool last;         // ends with the record's LF
     bool previous;     // the record belongs to the previous lap

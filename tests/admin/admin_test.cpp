@@ -10,12 +10,13 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <ctime>
-#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -573,6 +574,87 @@ TEST(AdminResize, KeepsTheNewestRecordsThatFit)
     const std::vector<std::string> after = Records(board.dir, 2);
     ASSERT_EQ(after.size(), 6u);
     EXPECT_EQ(std::vector<std::string>(after.begin() + 1, after.end()), before[1]);
+}
+
+// A log whose header was lost and written afresh lists the bytes below it as lines until a
+// new lap begins: resize keeps the whole records among them, not those bytes as records that
+// would then stay on the board page.
+TEST(AdminResize, KeepsOnlyWholeRecordsOfADamagedLog)
+{
+    const Board board;
+    const std::string path = board / comment_log_name(1);
+    const std::string record = "0009\tabc\n";  // the first one is read as the end of a line
+    for (const std::string &below : {std::string(), record + record}) {
+        std::string log = zt_test::EmptyLog(16384);
+        log.replace(log.size() - below.size(), below.size(), below);
+        CommentLog_FormatHeader(log.data(), COMMENT_HEADER_BYTES, COMMENT_HEADER_BYTES);
+        zt_test::WriteFile(path, log);
+        const auto run = RunAdmin({"resize", board.dir, "--log-bytes", "20000"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Records(board.dir, 1),
+                  std::vector<std::string>(below.empty() ? 0 : 1, "abc"));
+    }
+}
+
+// Without record templates to tell how large records are, a log must still hold its header
+// and records: a size too small for that is refused, and no log changes.
+TEST(AdminResize, RefusesALogTooSmallForRecordsWithoutTemplates)
+{
+    const Board board;
+    for (int digit = 1; digit <= COMMENT_LOGS; digit++)
+        ASSERT_EQ(unlink((board / record_template_name(digit)).c_str()), 0);
+    const std::string log = ReadFile(board / comment_log_name(1));
+    for (const char *size : {"0", "17", "70"}) {
+        const auto run = RunAdmin({"resize", board.dir, "--log-bytes", size});
+        EXPECT_EQ(run.status, 2) << size;
+        EXPECT_TRUE(Contains(run.err, "a comment log has 71 to ")) << run.err;
+    }
+    EXPECT_EQ(ReadFile(board / comment_log_name(1)), log);
+    EXPECT_EQ(RunAdmin({"resize", board.dir, "--log-bytes", "71"}).status, 0);
+}
+
+// Whoever may write in zt/ (the web server's user) can put a link in the place of the new
+// log while resize writes it. strace holds resize's first change of owner and of mode for a
+// second, and a link to a file outside the board takes the new log's place once its record
+// is in: zt-admin, which an operator runs as root, must not give that file the log's mode.
+TEST(AdminResize, GivesTheLogsModeToNoFileALinkLeadsTo)
+{
+    if (access("/usr/bin/strace", X_OK) != 0)
+        GTEST_FAIL() << "strace is needed (tools/test installs it)";
+    const Board board;
+    const std::string log = board / comment_log_name(1), temporary = log + ".new";
+    ASSERT_EQ(CommentLog_Open(log.c_str()), 0);
+    ASSERT_EQ(CommentLog_Append("abc", 3), 0);
+    CommentLog_Close();
+    ASSERT_EQ(chmod(log.c_str(), 0604), 0);
+    const std::string victim = board.root / "victim";
+    zt_test::WriteFile(victim, "not the board's");
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (board.root / "link").c_str()), 0);
+
+    std::atomic<bool> done = false;
+    std::thread planter([&] {
+        for (char last[4]; !done; usleep(1000)) {
+            const int fd = open(temporary.c_str(), O_RDONLY);
+            const bool recorded = fd >= 0 && pread(fd, last, 4, 20000 - 4) == 4 &&
+                                  std::string(last, 4) == "abc\n";
+            if (fd >= 0)
+                close(fd);
+            if (recorded) {
+                (void)rename((board.root / "link").c_str(), temporary.c_str());
+                return;
+            }
+        }
+    });
+    const auto run = zt_test::RunCommand(
+        {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-e",
+         "inject=chown,fchown,fchownat,chmod,fchmod,fchmodat:delay_enter=1000000:when=1",
+         zt_test::ProgramPath("zt-admin"), "resize", board.dir, "--log-bytes", "20000"});
+    done = true;
+    planter.join();
+    struct stat st;
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << run.out << run.err;
 }
 
 TEST(AdminUsage, EveryMisuseIsToldAndFails)
