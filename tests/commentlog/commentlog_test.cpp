@@ -523,7 +523,7 @@ TEST(CommentLog, RecordsAroundTheGatherAreaAndTheWindowPrintWhole)
         for (std::size_t i = 0; expected.size() < shown.size(); i++)
             expected += newest_first[i] + "\n";
         EXPECT_EQ(shown, expected);
-        EXPECT_GT(shown.size(), area / 2);
+        EXPECT_GT(shown.size(), 8192u);  // more than one gathering
     }
 }
 
