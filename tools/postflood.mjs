@@ -95,12 +95,15 @@ class Server {
 // against the size the board page shows just before it, while ten visitors, spread over the
 // flood, each load the page and post two seconds later.
 async function flood(server, seconds, next) {
-    const start = server.size(), end = Date.now() + seconds * 1000;
-    const codes = [];
+    const start = server.size(), began = Date.now(), end = began + seconds * 1000;
+    const codes = [], taken = [];  // taken: when each of the flood's accepted posts was answered
     const flooding = (async () => {
         for (let i = 0; Date.now() < end; i++) {
             const address = next(i);
-            codes.push(await post(server.port, address, await prev(server.port, address), 'f' + (i % 2)));
+            const code = await post(server.port, address, await prev(server.port, address), 'f' + (i % 2));
+            codes.push(code);
+            if (code === 0)
+                taken.push(Date.now() - began);
         }
     })();
     const visitors = [];
@@ -116,8 +119,17 @@ async function flood(server, seconds, next) {
     const answers = await Promise.all(visitors);
     await flooding;
     const inVisitors = answers.filter((c) => c === 0).length;
+    // The most of the flood's posts accepted within any 60 s (the flood runs a little longer
+    // than S, as its last post began before the end).
+    let most = 0;
+    for (let i = 0, j = 0; j < taken.length; j++) {
+        while (taken[j] - taken[i] >= 60000)
+            i++;
+        most = Math.max(most, j - i + 1);
+    }
     return { flood_posts: codes.length, flood_answers: tally(codes), units_added: (server.size() - start) / 8,
-        flood_units: (server.size() - start) / 8 - inVisitors, visitors_in: inVisitors, visitors_answers: tally(answers) };
+        flood_units: (server.size() - start) / 8 - inVisitors, flood_units_first_20s: taken.filter((t) => t < 20000).length,
+        flood_units_most_in_60s: most, visitors_in: inVisitors, visitors_answers: tally(answers) };
 }
 
 // Three visitors taking turns, one post every 4 s, each right after loading the page.
