@@ -13,8 +13,11 @@
  *
  *   the text         the 8-byte unit written at its end; zt/zt-theme.txt removed when the
  *                    new size is a multiple of 2048 (no matter whether it exists); closed
- *   the last poster  zt/zt-jti.txt opened truncating (created if missing) and written once:
- *                    name LF address LF, the address from REMOTE_ADDR
+ *   the last poster  zt/zt-jti.txt opened for writing, name LF address LF written over its old
+ *                    bytes at once (the address from REMOTE_ADDR), cut to that length
+ *   the rate         zt/zt-rate.txt opened read-write, read whole (one read), the post's
+ *                    44-byte slot written in place (a slot that the clock picks, as a full file
+ *                    of slots without a ceiling has one picked); closed
  *   each log d=1..8  zt/zt-com<d>.htm opened; zt/zt-com<d>.txt opened read-write; its 18-byte
  *                    header read; the template read (one read, as a post must read it to build
  *                    the record); the log's size taken; a record of Ld bytes written at the
@@ -31,9 +34,13 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-enum { UNIT_BYTES = 8, TEXT_PAGE_BYTES = 2048, LOG_HEADER_BYTES = 18, LOGS = 8 };
+enum {
+    UNIT_BYTES = 8, TEXT_PAGE_BYTES = 2048, LOG_HEADER_BYTES = 18, LOGS = 8,
+    RATE_HEADER_BYTES = 18, RATE_SLOT_BYTES = 44,
+};
 
 /* Room for any response of the reference board, as in floor.c. */
 static char response[1 << 20];
@@ -41,6 +48,8 @@ static char response[1 << 20];
 static char buffer[4096];
 /* A record: 4 hex digits of length, TAB, content, LF; at most 65530 bytes. */
 static char record[65530];
+/* The rate file: its header and at most 600 slots. */
+static char rate_file[18 + 600 * 44];
 
 static void fail(const char *what)
 {
@@ -131,6 +140,31 @@ static void add_record(char digit, long length)
     close(page);
 }
 
+/* The rate file: read whole, one slot written. The clock picks the slot, so that it needs no
+ * state of its own; its bytes are a valid slot of the format. */
+static void remember_post(void)
+{
+    const int rate = open("zt/zt-rate.txt", O_RDWR);
+    struct stat st;
+    if (rate < 0 || fstat(rate, &st) != 0 || st.st_size < RATE_HEADER_BYTES + RATE_SLOT_BYTES ||
+        st.st_size > (off_t)sizeof rate_file || read(rate, rate_file, (size_t)st.st_size) != st.st_size)
+        fail("zt/zt-rate.txt");
+    const long slots = ((long)st.st_size - RATE_HEADER_BYTES) / RATE_SLOT_BYTES;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    char slot[RATE_SLOT_BYTES];
+    unsigned long second = (unsigned long)now.tv_sec;
+    for (int i = 9; i >= 0; i--, second /= 10)
+        slot[i] = (char)('0' + second % 10);
+    slot[10] = ' ';
+    memset(slot + 11, '0', 32);
+    slot[RATE_SLOT_BYTES - 1] = '\n';
+    const off_t at = RATE_HEADER_BYTES + (off_t)(now.tv_nsec / 1000 % slots) * RATE_SLOT_BYTES;
+    if (pwrite(rate, slot, RATE_SLOT_BYTES, at) != RATE_SLOT_BYTES)
+        fail("zt/zt-rate.txt");
+    close(rate);
+}
+
 static void accept_post(int text, off_t size, const long *lengths)
 {
     static const char unit[UNIT_BYTES] = "\x82\xa0\x82\xa2\x82\xa4\x82\xa6";
@@ -147,10 +181,11 @@ static void accept_post(int text, off_t size, const long *lengths)
         memcpy(buffer + 8, address, k);
     buffer[8 + k] = '\n';
     const ssize_t n = (ssize_t)k + 9;
-    const int last = open("zt/zt-jti.txt", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (last < 0 || write(last, buffer, (size_t)n) != n)
+    const int last = open("zt/zt-jti.txt", O_WRONLY);
+    if (last < 0 || pwrite(last, buffer, (size_t)n, 0) != n || ftruncate(last, n) != 0)
         fail("zt/zt-jti.txt");
     close(last);
+    remember_post();
 
     for (int d = 0; d < LOGS; d++)
         add_record((char)('1' + d), lengths[d]);

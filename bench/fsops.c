@@ -5,7 +5,9 @@
  *   zt-fsops DIR [REPEATS]
  *
  * Output, one line per operation, in microseconds:
- *   lock       mkdir and rmdir of one directory (the posting lock)
+ *   lock       mkdir and rmdir of one directory (the posting lock as a plain mkdir takes it)
+ *   flocklock  the posting lock as zt takes it: a directory made beside it, opened, flocked and
+ *              renamed into place (RENAME_NOREPLACE), then removed and closed
  *   rewrite    create, write 17 bytes, close and rename over (the last-poster file)
  *   truncate   open truncating, write 17 bytes, close (the same file rewritten in place)
  *   inplace    open, write 15 or 17 bytes at offset 0, cut to that length, close (the same
@@ -13,14 +15,16 @@
  *   append     open, write 8 bytes at the end, close (the text file)
  *   overwrite  open, write 18 bytes at offset 0, close (a comment log's header)
  */
+#define _GNU_SOURCE
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-static char lock_path[4096], file_path[4096], fresh_path[4096], grown_path[4096];
+static char lock_path[4096], own_path[4096], file_path[4096], fresh_path[4096], grown_path[4096];
 static const char bytes[64] = "fsops\nfsops\nfsops\nfsops\n";
 
 static double now_us(void)
@@ -33,6 +37,17 @@ static double now_us(void)
 static int lock_once(void)
 {
     return mkdir(lock_path, 0777) == 0 && rmdir(lock_path) == 0;
+}
+
+static int flocklock_once(void)
+{
+    if (mkdir(own_path, 01700) != 0)
+        return 0;
+    const int fd = open(own_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                   renameat2(AT_FDCWD, own_path, AT_FDCWD, lock_path, RENAME_NOREPLACE) == 0 &&
+                   rmdir(lock_path) == 0;
+    return close(fd) == 0 && ok;
 }
 
 static int write_file(const char *path, int flags, const void *data, size_t n, off_t at)
@@ -81,6 +96,7 @@ static const struct {
     int (*once)(void);
 } operations[] = {
     {"lock", lock_once},
+    {"flocklock", flocklock_once},
     {"rewrite", rewrite_once},
     {"truncate", truncate_once},
     {"inplace", inplace_once},
@@ -96,6 +112,7 @@ int main(int argc, char **argv)
     }
     const int repeats = argc > 2 ? atoi(argv[2]) : 2000;
     snprintf(lock_path, sizeof lock_path, "%s/fsops.lck", argv[1]);
+    snprintf(own_path, sizeof own_path, "%s/fsops.lck.own", argv[1]);
     snprintf(file_path, sizeof file_path, "%s/fsops.txt", argv[1]);
     snprintf(fresh_path, sizeof fresh_path, "%s/fsops.txt.new", argv[1]);
     snprintf(grown_path, sizeof grown_path, "%s/fsops.grown", argv[1]);

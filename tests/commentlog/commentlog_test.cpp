@@ -496,6 +496,37 @@ TEST(CommentLog, LapsShowTheNewestRecords)
     EXPECT_EQ(FileSize(path), static_cast<long long>(18 + area));
 }
 
+// A print gathers records in a small area and reads the log through a window of 64 KiB:
+// records of every length around those sizes, and logs larger than the window, print whole
+// and in order, in both laps.
+TEST(CommentLog, RecordsAroundTheGatherAreaAndTheWindowPrintWhole)
+{
+    const std::size_t lengths[] = {6, 7, 63, 64, 65, 70, 4090, 4096, 4101, 4102, 9000, 65530};
+    for (const std::size_t area : {std::size_t{70000}, std::size_t{200000}}) {
+        SCOPED_TRACE(area);
+        TempDir dir;
+        const std::string path = dir / "log";
+        WriteFile(path, Prepared(Header(18 + area, 18 + area), 18 + area));
+        std::mt19937 random(area);
+        std::vector<std::string> newest_first;
+        std::size_t bytes = 0;
+        for (int n = 0; bytes < 3 * area; n++) {
+            const std::size_t length = n % 3 == 0 ? lengths[n / 3 % std::size(lengths)]
+                                                  : 6 + random() % 200;
+            newest_first.insert(newest_first.begin(), Content(Tag("#", n), length - 6));
+            ASSERT_EQ(AppendTo(path, newest_first.front()), 0);
+            bytes += length;
+        }
+        // The newest records as far as the print shows them, none cut short.
+        const std::string shown = PrintOf(path);
+        std::string expected;
+        for (std::size_t i = 0; expected.size() < shown.size(); i++)
+            expected += newest_first[i] + "\n";
+        EXPECT_EQ(shown, expected);
+        EXPECT_GT(shown.size(), 8192u);  // more than one gathering
+    }
+}
+
 // Files of random bytes, with and without plausible headers: open, print and append keep to
 // the file, end, and never change its size; a stored record is always the first one shown.
 TEST(CommentLog, RandomFilesAreSurvived)

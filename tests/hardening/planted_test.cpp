@@ -1,6 +1,7 @@
 // Something planted in a board file's place: a FIFO, a directory, a symbolic link out of the
 // board or one to another file within it, in the place of every file a program or zt-admin
-// opens, and of the scratch file the last-poster file was once written through. Every program
+// opens, and of the scratch files: the one the last-poster file was once written through, and
+// those zt-admin writes a theme or a resized log through before renaming it. Every program
 // must take it as a file that cannot be opened: it answers as it answers when the file is
 // missing, never waits on it, and writes nothing through it, neither outside the board nor
 // within. Every command of zt-admin ends in time and writes nothing through it either.
@@ -37,13 +38,13 @@ void PrintTo(const Planted &p, std::ostream *os)
     *os << p.file << " " << kinds[static_cast<int>(p.kind)];
 }
 
-// The board's files that the programs open, and the old scratch file.
+// The board's files that the programs open, and the scratch files.
 const std::vector<std::string> FILES = {
     "zt/zt-text.txt", "zt/zt-jti.txt", "zt/zt-theme.txt", "zt/zt-write.htm", "zt/zt-view.htm", "zt/zt-read.htm",
     "zt/zt-com1.htm", "zt/zt-com2.htm", "zt/zt-com3.htm", "zt/zt-com4.htm", "zt/zt-com5.htm", "zt/zt-com6.htm",
     "zt/zt-com7.htm", "zt/zt-com8.htm", "zt/zt-com1.txt", "zt/zt-com2.txt", "zt/zt-com3.txt", "zt/zt-com4.txt",
     "zt/zt-com5.txt", "zt/zt-com6.txt", "zt/zt-com7.txt", "zt/zt-com8.txt", "zt/zt-rate.txt",
-    "zt/zt-jti.txt.new",
+    "zt/zt-jti.txt.new", "zt/zt-theme.txt.new", "zt/zt-com1.txt.new", "zt/zt-com8.txt.new",
 };
 
 std::vector<Planted> every_case()
@@ -103,6 +104,40 @@ void first_post(const RealBoard &board)
     WriteFile(board / "zt/zt-theme.txt", zt_hard::Sjis("お題"));
 }
 
+// What stands in place of p.file on board after first_post: the file's bytes go to the link's
+// target (outside, or zt/planted.txt), so that a program that followed the link would find the
+// file as it was. The target's path.
+std::string plant(const RealBoard &board, const Planted &p, const zt_test::TempDir &outside)
+{
+    const std::string path = board / p.file;
+    const std::string original = zt_test::Exists(path) ? ReadFile(path) : "";
+    unlink(path.c_str());
+    const std::string target = p.kind == Kind::link_out ? outside / "target" : board / "zt/planted.txt";
+    WriteFile(target, original);
+    switch (p.kind) {
+    case Kind::fifo:
+        EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+        break;
+    case Kind::directory:
+        EXPECT_EQ(mkdir(path.c_str(), 0700), 0);
+        break;
+    case Kind::link_out:
+    case Kind::link_within:
+        EXPECT_EQ(symlink(target.c_str(), path.c_str()), 0);
+        break;
+    }
+    return target;
+}
+
+// Whether the file at path has its bytes and the modification time of st.
+void expect_untouched(const std::string &path, const std::string &bytes, const struct stat &st)
+{
+    EXPECT_EQ(ReadFile(path), bytes);
+    struct stat now;
+    ASSERT_EQ(stat(path.c_str(), &now), 0);
+    EXPECT_TRUE(now.st_mtim.tv_sec == st.st_mtim.tv_sec && now.st_mtim.tv_nsec == st.st_mtim.tv_nsec);
+}
+
 class PlantedFile : public testing::TestWithParam<Planted> {};
 
 TEST_P(PlantedFile, IsAFileThatCannotBeOpened)
@@ -111,29 +146,11 @@ TEST_P(PlantedFile, IsAFileThatCannotBeOpened)
     RealBoard missing(2048), planted(2048);
     first_post(missing);
     first_post(planted);
-    const std::string original = zt_test::Exists(planted / p.file) ? ReadFile(planted / p.file) : "";
-    unlink((missing / p.file).c_str());
-    unlink((planted / p.file).c_str());
-
-    // A link's target holds the file's own bytes, so that a program that followed it would
-    // answer as with the file in place.
     zt_test::TempDir outside;
-    const std::string target = p.kind == Kind::link_out ? outside / "target" : planted / "zt/planted.txt";
-    WriteFile(target, original);
+    const std::string target = plant(planted, p, outside);
+    const std::string original = ReadFile(target);
+    unlink((missing / p.file).c_str());
     WriteFile(missing / "zt/planted.txt", original);
-    const std::string path = planted / p.file;
-    switch (p.kind) {
-    case Kind::fifo:
-        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-        break;
-    case Kind::directory:
-        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
-        break;
-    case Kind::link_out:
-    case Kind::link_within:
-        ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
-        break;
-    }
     struct stat before;
     ASSERT_EQ(stat(target.c_str(), &before), 0);
 
@@ -143,12 +160,10 @@ TEST_P(PlantedFile, IsAFileThatCannotBeOpened)
     EXPECT_EQ(reports.empty(), p.file != "zt/zt-rate.txt") << reports;
     EXPECT_EQ(snapshot(planted, p.file), snapshot(missing, p.file));
     struct stat after;
-    ASSERT_EQ(lstat(path.c_str(), &after), 0);
+    ASSERT_EQ(lstat((planted / p.file).c_str(), &after), 0);
     EXPECT_EQ(S_ISFIFO(after.st_mode), p.kind == Kind::fifo);
     EXPECT_EQ(S_ISDIR(after.st_mode), p.kind == Kind::directory);
-    EXPECT_EQ(ReadFile(target), original);
-    ASSERT_EQ(stat(target.c_str(), &after), 0);
-    EXPECT_TRUE(after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec);
+    expect_untouched(target, original, before);
 }
 
 // Every zt-admin command that reads or writes the board, in turn, on a board with something
@@ -158,30 +173,15 @@ TEST_P(PlantedFile, ZtAdminWritesNothingThroughIt)
     const Planted &p = GetParam();
     RealBoard board(2048);
     first_post(board);
-    const std::string original = zt_test::Exists(board / p.file) ? ReadFile(board / p.file) : "";
-    unlink((board / p.file).c_str());
     zt_test::TempDir outside;
-    const std::string target = p.kind == Kind::link_out ? outside / "target" : board / "zt/planted.txt";
-    WriteFile(target, original);
-    const std::string path = board / p.file;
-    switch (p.kind) {
-    case Kind::fifo:
-        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-        break;
-    case Kind::directory:
-        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
-        break;
-    case Kind::link_out:
-    case Kind::link_within:
-        ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
-        break;
-    }
+    const std::string target = plant(board, p, outside);
+    const std::string original = ReadFile(target);
     struct stat before;
     ASSERT_EQ(stat(target.c_str(), &before), 0);
     const std::vector<std::vector<std::string>> commands = {
         {"status"}, {"check"}, {"export"}, {"export", "--numbers"}, {"log", "1"}, {"log", "8"},
         {"rate"}, {"rate", "3"}, {"redact", "1"}, {"theme", "お題"}, {"theme", "--clear"},
-        {"unlock"}, {"rollback", "1"},
+        {"unlock"}, {"resize", "--log-bytes", "65536"}, {"rollback", "1"},
     };
     for (std::vector<std::string> command : commands) {
         command.insert(command.begin() + 1, board.dir());
@@ -193,11 +193,8 @@ TEST_P(PlantedFile, ZtAdminWritesNothingThroughIt)
             }(),
             {}, {}, 10);
         EXPECT_LE(run.status, 2) << command[0];
-        EXPECT_EQ(ReadFile(target), original) << command[0];
+        expect_untouched(target, original, before);
     }
-    struct stat after;
-    ASSERT_EQ(stat(target.c_str(), &after), 0);
-    EXPECT_TRUE(after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec);
 }
 
 INSTANTIATE_TEST_SUITE_P(Board, PlantedFile, testing::ValuesIn(every_case()), zt_test::CaseName{});
