@@ -47,7 +47,7 @@ struct Counted {
             return 0;
         std::int64_t *leaving = seconds + (n - limit);
         std::nth_element(seconds, leaving, seconds + n);
-        return static_cast<int>(std::max<std::int64_t>(1, *leaving + RATE_WINDOW_SECONDS - now));
+        return static_cast<int>(std::max<std::int64_t>(1, *leaving + RATE_WINDOW_SECONDS + 1 - now));
     }
 };
 

@@ -65,10 +65,12 @@ bool read_rate_slot(std::string_view slot, RatePost *post);
 void format_rate_slot(char *out, const RatePost &post);
 
 // Whether a post of that second still counts at now: within the last minute (and not more
-// than a minute ahead, where a clock set back would leave it).
+// than a minute ahead, where a clock set back would leave it). A slot keeps the whole second
+// in which its post came, anywhere within it, so a post counts through the minute's last
+// second after it: no 60 s then hold more than the allowance.
 constexpr bool rate_counts(std::int64_t second, std::int64_t now)
 {
-    return second > now - RATE_WINDOW_SECONDS && second <= now + RATE_WINDOW_SECONDS;
+    return second >= now - RATE_WINDOW_SECONDS && second <= now + RATE_WINDOW_SECONDS;
 }
 
 // What the rate says of a post from key at second now, against the file's bytes: the seconds

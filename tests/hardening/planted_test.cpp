@@ -1,6 +1,7 @@
 // Something planted in a board file's place: a FIFO, a directory, a symbolic link out of the
 // board or one to another file within it, in the place of every file a program or zt-admin
-// opens, and of the scratch file the last-poster file was once written through. Every program
+// opens, and of the scratch files: the one the last-poster file was once written through, and
+// those zt-admin writes a theme or a resized log through before renaming it. Every program
 // must take it as a file that cannot be opened: it answers as it answers when the file is
 // missing, never waits on it, and writes nothing through it, neither outside the board nor
 // within. Every command of zt-admin ends in time and writes nothing through it either.
@@ -37,13 +38,13 @@ void PrintTo(const Planted &p, std::ostream *os)
     *os << p.file << " " << kinds[static_cast<int>(p.kind)];
 }
 
-// The board's files that the programs open, and the old scratch file.
+// The board's files that the programs open, and the scratch files.
 const std::vector<std::string> FILES = {
     "zt/zt-text.txt", "zt/zt-jti.txt", "zt/zt-theme.txt", "zt/zt-write.htm", "zt/zt-view.htm", "zt/zt-read.htm",
     "zt/zt-com1.htm", "zt/zt-com2.htm", "zt/zt-com3.htm", "zt/zt-com4.htm", "zt/zt-com5.htm", "zt/zt-com6.htm",
     "zt/zt-com7.htm", "zt/zt-com8.htm", "zt/zt-com1.txt", "zt/zt-com2.txt", "zt/zt-com3.txt", "zt/zt-com4.txt",
     "zt/zt-com5.txt", "zt/zt-com6.txt", "zt/zt-com7.txt", "zt/zt-com8.txt", "zt/zt-rate.txt",
-    "zt/zt-jti.txt.new",
+    "zt/zt-jti.txt.new", "zt/zt-theme.txt.new", "zt/zt-com1.txt.new", "zt/zt-com8.txt.new",
 };
 
 std::vector<Planted> every_case()
@@ -180,7 +181,7 @@ TEST_P(PlantedFile, ZtAdminWritesNothingThroughIt)
     const std::vector<std::vector<std::string>> commands = {
         {"status"}, {"check"}, {"export"}, {"export", "--numbers"}, {"log", "1"}, {"log", "8"},
         {"rate"}, {"rate", "3"}, {"redact", "1"}, {"theme", "お題"}, {"theme", "--clear"},
-        {"unlock"}, {"rollback", "1"},
+        {"unlock"}, {"resize", "--log-bytes", "65536"}, {"rollback", "1"},
     };
     for (std::vector<std::string> command : commands) {
         command.insert(command.begin() + 1, board.dir());

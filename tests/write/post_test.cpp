@@ -247,8 +247,8 @@ TEST_F(PostBoard, RateRefusesWithTheSecondsToWait)
     const Snapshot before = snapshot();
     for (const Fields &f : {fields(unit, "0", "a"), Fields{{"four", unit}, {"prev", "0"}, {"namae", "a"}, {"confirm", ""}}}) {
         const std::string out = post(f, "10.0.0.1").out;
-        EXPECT_TRUE(out == header + "<p>head E13 40s<hr></body></html>\n" ||
-                    out == header + "<p>head E13 39s<hr></body></html>\n")
+        EXPECT_TRUE(out == header + "<p>head E13 41s<hr></body></html>\n" ||
+                    out == header + "<p>head E13 40s<hr></body></html>\n")
             << out;
     }
     WriteFile(dir / "zt/zt-write.htm", write_page(-POST_LAST_BEFORE_RATE));
