@@ -24,8 +24,11 @@ static int put_names(char *to, std::size_t room, const char *format, va_list arg
         if (*f != '%') {
             put(*f);
         } else if (*++f == 's') {
-            for (const char *name = va_arg(args, const char *); *name; name++)
-                put(*name);
+            const char *name = va_arg(args, const char *);
+            const std::size_t size = strlen(name);
+            if (n + size < room)
+                memcpy(to + n, name, size);
+            n += size;
         } else if (*f == 'c') {
             put(static_cast<char>(va_arg(args, int)));
         } else {

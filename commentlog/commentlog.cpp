@@ -347,7 +347,14 @@ bool skip(Reader &in, std::int64_t n)
 std::int64_t whole_record(const char *p, std::int64_t n)
 {
     const std::int64_t length = length_field(p);
-    return length >= RECORD_FRAME_BYTES && length <= n && p[length - 1] == '\n' ? length : 0;
+    // One unsigned comparison takes a length from 1 to n; a negative one (no length field)
+    // wraps past n. A length of 1 to 5 would end inside the length field and its TAB, which
+    // hold no LF: the LF at the end asks for the frame's room as well.
+    static_assert(RECORD_FRAME_BYTES == LENGTH_FIELD_BYTES + 1);
+    return static_cast<std::uint64_t>(length - 1) < static_cast<std::uint64_t>(n) &&
+                   p[length - 1] == '\n'
+               ? length
+               : 0;
 }
 
 // Hands visit the whole records that lie one after the other from in's position in the
