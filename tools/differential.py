@@ -1106,6 +1106,11 @@ def make_bases(seed, old):
         result = run_step(old, Step('zt-admin', 'init', 'init', args=args))
         if result.status != 'exit 0':
             fail(f'zt-admin init of the OLD tree failed: {result.stderr.decode(errors="replace")}')
+        # No rate file: the fill posts come faster than any rate takes them, and its slots hold
+        # the wall clock's seconds, which differ between the sides. A board without it takes
+        # posts as one made before the rate did.
+        if os.path.lexists(BOARD / 'zt/zt-rate.txt'):
+            os.unlink(BOARD / 'zt/zt-rate.txt')
         # Logs smaller than init takes (it refuses logs that cannot hold eight of the largest
         # records), put in place as empty logs, so that they wrap after a few posts.
         for digit in range(1, 9) if log_bytes else ():
