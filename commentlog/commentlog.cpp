@@ -648,6 +648,8 @@ void CommentLog_Print(FILE *out)
     };
     const auto whole = [&](Reader &in, bool) {
         const std::int64_t n = in.run();  // may refill the window: before here()
+        if (n == 0)
+            return;  // pos may lie outside the window: here() would point out of it
         const char *const from = in.here();
         const char *const end = from + n;
         const char *p = from;
